@@ -1,0 +1,351 @@
+#include "UserDefaults.h"
+
+#include "PropertyList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+std::mutex g_handlerMutex;
+UserDefaults::DiagnosticHandler g_handler;
+
+void report(const QString& message) {
+    UserDefaults::DiagnosticHandler handler;
+    {
+        std::lock_guard lock(g_handlerMutex);
+        handler = g_handler;
+    }
+    if (handler)
+        handler(message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// Identifies one version of a file, so that a change by another process is noticed cheaply.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified {};
+
+    static FileStamp of(const QString& path) {
+        FileStamp stamp;
+        struct stat info {};
+        if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+            stamp.exists = true;
+            stamp.device = info.st_dev;
+            stamp.inode = info.st_ino;
+            stamp.size = info.st_size;
+            stamp.modified = info.st_mtim;
+        }
+        return stamp;
+    }
+
+    bool operator==(const FileStamp& other) const {
+        return exists == other.exists && device == other.device && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+// Holds an exclusive advisory lock on the settings folder for the lifetime of a read-modify-write.
+class FolderLock {
+public:
+    explicit FolderLock(const QString& directory)
+        : _fd(::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (_fd >= 0)
+            ::flock(_fd, LOCK_EX);
+    }
+    ~FolderLock() {
+        if (_fd >= 0)
+            ::close(_fd); // closing releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int _fd;
+};
+
+bool ensurePrivateDirectory(const QString& directory) {
+    if (!QDir().mkpath(directory))
+        return false;
+    ::chmod(QFile::encodeName(directory).constData(), 0700);
+    return true;
+}
+
+QString unusedDamagedName(const QString& path) {
+    QString candidate = path + QStringLiteral(".damaged");
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = path + QStringLiteral(".damaged.%1").arg(n);
+    return candidate;
+}
+
+} // namespace
+
+// The in-memory copy of one domain file, shared by every UserDefaults object that names it.
+class DomainStore {
+public:
+    explicit DomainStore(QString path)
+        : _path(std::move(path))
+        , _directory(QFileInfo(_path).absolutePath()) {}
+
+    std::optional<QVariantMap> read() {
+        std::lock_guard lock(_mutex);
+        refresh();
+        if (!_exists)
+            return std::nullopt;
+        return _values;
+    }
+
+    QVariant value(const QString& key) {
+        std::lock_guard lock(_mutex);
+        refresh();
+        return _values.value(key);
+    }
+
+    // Applies a change to the newest content on disk and writes the result.
+    bool modify(const std::function<void(QVariantMap&)>& change) {
+        std::lock_guard lock(_mutex);
+        if (!ensurePrivateDirectory(_directory)) {
+            report(QStringLiteral("Cannot create the settings folder %1").arg(_directory));
+            return _lastWriteOk = false;
+        }
+        FolderLock folderLock(_directory);
+        refresh();
+        QVariantMap values = _values;
+        change(values);
+        return _lastWriteOk = write(values);
+    }
+
+    bool remove() {
+        std::lock_guard lock(_mutex);
+        FolderLock folderLock(_directory);
+        _values.clear();
+        _exists = false;
+        const bool removed = !QFileInfo::exists(_path) || QFile::remove(_path);
+        _stamp = FileStamp::of(_path);
+        return _lastWriteOk = removed;
+    }
+
+    bool lastWriteOk() {
+        std::lock_guard lock(_mutex);
+        return _lastWriteOk;
+    }
+
+private:
+    // Called with _mutex held.
+    void refresh() {
+        const FileStamp now = FileStamp::of(_path);
+        if (_loaded && now == _stamp)
+            return;
+        _loaded = true;
+        _stamp = now;
+        _values.clear();
+        _exists = now.exists;
+        if (!now.exists)
+            return;
+
+        QFile file(_path);
+        std::optional<QVariant> parsed;
+        if (file.open(QIODevice::ReadOnly))
+            parsed = PropertyList::fromXml(file.readAll());
+        if (parsed && parsed->typeId() == QMetaType::QVariantMap) {
+            _values = parsed->toMap();
+            return;
+        }
+
+        // Keep the damaged file for the user or support to look at; the domain reads as empty.
+        const QString aside = unusedDamagedName(_path);
+        const bool moved = QFile::rename(_path, aside);
+        report(moved ? QStringLiteral("The settings file %1 is damaged or unreadable; it was kept as %2 and the "
+                                      "settings start empty")
+                           .arg(_path, aside)
+                     : QStringLiteral("The settings file %1 is damaged or unreadable; the settings read as empty")
+                           .arg(_path));
+        _exists = false;
+        _stamp = FileStamp::of(_path);
+        if (!moved)
+            _stamp = now; // report once, not at every access
+    }
+
+    // Called with _mutex and the folder lock held.
+    bool write(const QVariantMap& values) {
+        QSaveFile file(_path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            report(QStringLiteral("Cannot write the settings file %1: %2").arg(_path, file.errorString()));
+            return false;
+        }
+        ::fchmod(file.handle(), 0600);
+        file.write(PropertyList::toXml(values));
+        if (!file.commit()) {
+            report(QStringLiteral("Cannot write the settings file %1: %2").arg(_path, file.errorString()));
+            return false;
+        }
+        _values = values;
+        _exists = true;
+        _stamp = FileStamp::of(_path);
+        return true;
+    }
+
+    const QString _path;
+    const QString _directory;
+    std::mutex _mutex;
+    QVariantMap _values;
+    FileStamp _stamp;
+    bool _loaded = false;
+    bool _exists = false;
+    bool _lastWriteOk = true;
+};
+
+namespace {
+
+std::shared_ptr<DomainStore> sharedStore(const QString& path) {
+    static std::mutex mutex;
+    static QHash<QString, std::shared_ptr<DomainStore>> stores;
+    std::lock_guard lock(mutex);
+    auto& slot = stores[path];
+    if (!slot)
+        slot = std::make_shared<DomainStore>(path);
+    return slot;
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(const QString& domainName, const QString& directory)
+    : _domainName(domainName)
+    , _directory(directory.isEmpty() ? defaultDirectory() : directory)
+    , _store(sharedStore(filePathForDomain(_directory, _domainName))) {}
+
+UserDefaults& UserDefaults::standardUserDefaults() {
+    static UserDefaults defaults(standardDomainName());
+    return defaults;
+}
+
+QString UserDefaults::standardDomainName() {
+    return QStringLiteral("com.docuvane.DocuvaneFetch");
+}
+
+QString UserDefaults::defaultDirectory() {
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || QDir::isRelativePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/docuvane");
+}
+
+QString UserDefaults::filePath() const {
+    return filePathForDomain(_directory, _domainName);
+}
+
+QString UserDefaults::filePathForDomain(const QString& directory, const QString& domainName) {
+    return directory + QLatin1Char('/') + domainName + QStringLiteral(".plist");
+}
+
+std::shared_ptr<DomainStore> UserDefaults::store(const QString& domainName) const {
+    return domainName == _domainName ? _store : sharedStore(filePathForDomain(_directory, domainName));
+}
+
+QVariant UserDefaults::valueForKey(const QString& key) const {
+    return _store->value(key);
+}
+
+void UserDefaults::setValue(const QVariant& value, const QString& key) {
+    if (value.isValid() && !PropertyList::canRepresent(value)) {
+        report(QStringLiteral("A value of type %1 cannot be stored under \"%2\"").arg(value.typeName(), key));
+        return;
+    }
+    _store->modify([&](QVariantMap& values) {
+        if (value.isValid())
+            values.insert(key, value);
+        else
+            values.remove(key);
+    });
+}
+
+qint64 UserDefaults::integerForKey(const QString& key) const {
+    const QVariant value = valueForKey(key);
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        return value.toLongLong();
+    case QMetaType::Double:
+        return static_cast<qint64>(value.toDouble());
+    case QMetaType::QString: {
+        // Leading white space and a numeric prefix count, as with the platform's intValue.
+        const QString text = value.toString().trimmed();
+        qsizetype end = 0;
+        if (end < text.size() && (text[end] == QLatin1Char('-') || text[end] == QLatin1Char('+')))
+            ++end;
+        while (end < text.size() && text[end].isDigit())
+            ++end;
+        return text.left(end).toLongLong();
+    }
+    default:
+        return 0;
+    }
+}
+
+void UserDefaults::setInteger(qint64 value, const QString& key) {
+    setValue(QVariant::fromValue(value), key);
+}
+
+bool UserDefaults::boolForKey(const QString& key) const {
+    const QVariant value = valueForKey(key);
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        return value.toLongLong() != 0;
+    case QMetaType::Double:
+        return value.toDouble() != 0.0;
+    case QMetaType::QString: {
+        const QString text = value.toString().trimmed();
+        if (text.isEmpty())
+            return false;
+        const QChar first = text.front();
+        return first == QLatin1Char('Y') || first == QLatin1Char('y') || first == QLatin1Char('T') ||
+               first == QLatin1Char('t') || (first.isDigit() && first != QLatin1Char('0'));
+    }
+    default:
+        return false;
+    }
+}
+
+void UserDefaults::setBool(bool value, const QString& key) {
+    setValue(value, key);
+}
+
+std::optional<QVariantMap> UserDefaults::persistentDomainForName(const QString& domainName) const {
+    return store(domainName)->read();
+}
+
+void UserDefaults::setPersistentDomain(const QVariantMap& domain, const QString& domainName) {
+    store(domainName)->modify([&](QVariantMap& values) { values = domain; });
+}
+
+void UserDefaults::removePersistentDomainForName(const QString& domainName) {
+    store(domainName)->remove();
+}
+
+bool UserDefaults::synchronize() {
+    return _store->lastWriteOk();
+}
+
+void UserDefaults::setDiagnosticHandler(DiagnosticHandler handler) {
+    std::lock_guard lock(g_handlerMutex);
+    g_handler = std::move(handler);
+}

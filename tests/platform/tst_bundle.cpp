@@ -1,0 +1,45 @@
+#include "Bundle.h"
+#include "PropertyList.h"
+#include "TestHome.h"
+
+class TestBundle : public QObject {
+    Q_OBJECT
+
+private slots:
+    void bundleOfAnExecutable() {
+        QCOMPARE(Bundle::bundlePathForExecutable("/opt/P/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch"),
+                 QStringLiteral("/opt/P/Docuvane Fetch.app"));
+    }
+
+    void infoDictionaryAndStrings() {
+        QTemporaryDir dir;
+        const QString bundlePath = dir.path() + "/X.app";
+        QDir().mkpath(bundlePath + "/Contents/Resources");
+        QFile info(bundlePath + "/Contents/Info.plist");
+        QVERIFY(info.open(QIODevice::WriteOnly));
+        info.write(PropertyList::toXml(
+            QVariantMap{{"DocuvaneServerURL", "http://127.0.0.1:1"}, {"DVFFolderCheckInterval", qint64(5)}}));
+        info.close();
+        QFile strings(bundlePath + "/Contents/Resources/Localizable.strings");
+        QVERIFY(strings.open(QIODevice::WriteOnly));
+        strings.write("/* renamed keys */\n\"ticket\" = \"ticket2\";\n// line comment\n\"a\\\"b\" = \"c\\nd\";\n");
+        strings.close();
+
+        const Bundle bundle(bundlePath);
+        QCOMPARE(bundle.objectForInfoDictionaryKey("DocuvaneServerURL").typeId(), int(QMetaType::QString));
+        QCOMPARE(bundle.objectForInfoDictionaryKey("DVFFolderCheckInterval").typeId(), int(QMetaType::LongLong));
+        QVERIFY(!bundle.objectForInfoDictionaryKey("missing").isValid());
+        QCOMPARE(bundle.localizedString("ticket"), QStringLiteral("ticket2"));
+        QCOMPARE(bundle.localizedString("a\"b"), QStringLiteral("c\nd"));
+        QCOMPARE(bundle.localizedString("email"), QStringLiteral("email"));
+    }
+
+    void bundleWithoutFiles() {
+        const Bundle bundle(QStringLiteral("/nonexistent/Y.app"));
+        QVERIFY(bundle.infoDictionary().isEmpty());
+        QCOMPARE(bundle.localizedString("dropboxFolderPath"), QStringLiteral("dropboxFolderPath"));
+    }
+};
+
+DV_TEST_GUILESS_MAIN(TestBundle)
+#include "tst_bundle.moc"

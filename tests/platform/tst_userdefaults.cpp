@@ -1,0 +1,204 @@
+#include "PropertyList.h"
+#include "TestHome.h"
+#include "UserDefaults.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QThread>
+
+#include <sys/stat.h>
+
+class TestUserDefaults : public QObject {
+    Q_OBJECT
+
+private:
+    QString freshDirectory() { return QDir::homePath() + QStringLiteral("/.config/docuvane-%1").arg(++_counter); }
+    int _counter = 0;
+
+private slots:
+    void standardDomainLivesInXdgConfigHome() {
+        QCOMPARE(UserDefaults::defaultDirectory(), qEnvironmentVariable("XDG_CONFIG_HOME") + "/docuvane");
+        UserDefaults::standardUserDefaults().setValue(QStringLiteral("x"), QStringLiteral("probe"));
+        const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + "/docuvane/com.docuvane.DocuvaneFetch.plist";
+        QVERIFY(QFileInfo::exists(file));
+    }
+
+    void folderAndFileArePrivate() {
+        const QString dir = freshDirectory();
+        UserDefaults defaults(QStringLiteral("d"), dir);
+        defaults.setValue(QStringLiteral("secret"), QStringLiteral("ticket"));
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(dir).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+        QCOMPARE(::stat(QFile::encodeName(defaults.filePath()).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0600u);
+    }
+
+    void valuesKeepTheirTypes_data() {
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<int>("type");
+        QTest::newRow("string") << QVariant(QStringLiteral("Grüße, \"quoted\" <tag> & more"))
+                                << int(QMetaType::QString);
+        QTest::newRow("empty string") << QVariant(QString(QLatin1String(""))) << int(QMetaType::QString);
+        QTest::newRow("integer") << QVariant::fromValue(qint64(14400)) << int(QMetaType::LongLong);
+        QTest::newRow("negative integer") << QVariant::fromValue(qint64(-7)) << int(QMetaType::LongLong);
+        QTest::newRow("large id") << QVariant::fromValue(qint64(1) << 60) << int(QMetaType::LongLong);
+        QTest::newRow("real") << QVariant(2.5) << int(QMetaType::Double);
+        QTest::newRow("true") << QVariant(true) << int(QMetaType::Bool);
+        QTest::newRow("false") << QVariant(false) << int(QMetaType::Bool);
+        QTest::newRow("data") << QVariant(QByteArray("\x00\x01\xff", 3)) << int(QMetaType::QByteArray);
+    }
+
+    void valuesKeepTheirTypes() {
+        QFETCH(QVariant, value);
+        QFETCH(int, type);
+        const QString dir = freshDirectory();
+        UserDefaults(QStringLiteral("d"), dir).setValue(value, QStringLiteral("k"));
+
+        // A second store reads the file afresh, as another process would.
+        const auto domain = PropertyList::fromXml([&] {
+            QFile file(UserDefaults::filePathForDomain(dir, QStringLiteral("d")));
+            file.open(QIODevice::ReadOnly);
+            return file.readAll();
+        }());
+        QVERIFY(domain);
+        const QVariant stored = domain->toMap().value(QStringLiteral("k"));
+        QCOMPARE(stored.typeId(), type);
+        QCOMPARE(stored, value);
+    }
+
+    void nilRemovesAndAbsentReadsAsNothing() {
+        UserDefaults defaults(QStringLiteral("d"), freshDirectory());
+        QVERIFY(!defaults.valueForKey(QStringLiteral("ticket")).isValid());
+        defaults.setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
+        QCOMPARE(defaults.valueForKey(QStringLiteral("ticket")).toString(), QStringLiteral("T1"));
+        defaults.setValue(QVariant(), QStringLiteral("ticket"));
+        QVERIFY(!defaults.valueForKey(QStringLiteral("ticket")).isValid());
+        QCOMPARE(defaults.integerForKey(QStringLiteral("ticket")), 0);
+        QCOMPARE(defaults.boolForKey(QStringLiteral("ticket")), false);
+    }
+
+    void conversions_data() {
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<qint64>("integer");
+        QTest::addColumn<bool>("boolean");
+        QTest::newRow("true") << QVariant(true) << qint64(1) << true;
+        QTest::newRow("zero") << QVariant::fromValue(qint64(0)) << qint64(0) << false;
+        QTest::newRow("two") << QVariant::fromValue(qint64(2)) << qint64(2) << true;
+        QTest::newRow("real") << QVariant(3.9) << qint64(3) << true;
+        QTest::newRow("numeric string") << QVariant(QStringLiteral(" 42abc")) << qint64(42) << true;
+        QTest::newRow("YES") << QVariant(QStringLiteral("YES")) << qint64(0) << true;
+        QTest::newRow("no") << QVariant(QStringLiteral("no")) << qint64(0) << false;
+        QTest::newRow("data") << QVariant(QByteArray("1")) << qint64(0) << false;
+    }
+
+    void conversions() {
+        QFETCH(QVariant, value);
+        QFETCH(qint64, integer);
+        QFETCH(bool, boolean);
+        UserDefaults defaults(QStringLiteral("d"), freshDirectory());
+        defaults.setValue(value, QStringLiteral("k"));
+        QCOMPARE(defaults.integerForKey(QStringLiteral("k")), integer);
+        QCOMPARE(defaults.boolForKey(QStringLiteral("k")), boolean);
+    }
+
+    void changesByAnotherProcessAreSeen() {
+        const QString dir = freshDirectory();
+        UserDefaults defaults(QStringLiteral("d"), dir);
+        defaults.setValue(QStringLiteral("old"), QStringLiteral("email"));
+
+        QVariantMap replaced{{QStringLiteral("email"), QStringLiteral("new@example.com")}};
+        QSaveFile file(defaults.filePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(PropertyList::toXml(replaced));
+        QVERIFY(file.commit());
+
+        QCOMPARE(defaults.valueForKey(QStringLiteral("email")).toString(), QStringLiteral("new@example.com"));
+    }
+
+    void damagedFileIsKeptAsideAndReportedOnce() {
+        const QString dir = freshDirectory();
+        QDir().mkpath(dir);
+        const QString path = UserDefaults::filePathForDomain(dir, QStringLiteral("d"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<?xml version=\"1.0\"?><plist><dict><key>email</key><string>trunc");
+        file.close();
+
+        QStringList reports;
+        UserDefaults::setDiagnosticHandler([&](const QString& message) { reports.append(message); });
+        UserDefaults defaults(QStringLiteral("d"), dir);
+        QVERIFY(!defaults.valueForKey(QStringLiteral("email")).isValid());
+        QVERIFY(!defaults.valueForKey(QStringLiteral("other")).isValid());
+        defaults.setValue(QStringLiteral("fresh"), QStringLiteral("email"));
+        UserDefaults::setDiagnosticHandler({});
+
+        QCOMPARE(reports.size(), 1);
+        QVERIFY(QFileInfo::exists(path + ".damaged"));
+        QFile aside(path + ".damaged");
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QVERIFY(aside.readAll().contains("trunc"));
+        QCOMPARE(defaults.valueForKey(QStringLiteral("email")).toString(), QStringLiteral("fresh"));
+    }
+
+    void persistentDomains() {
+        const QString dir = freshDirectory();
+        UserDefaults defaults(QStringLiteral("current"), dir);
+        QVERIFY(!defaults.persistentDomainForName(QStringLiteral("other")));
+        const QVariantMap content{{QStringLiteral("a"), 1}, {QStringLiteral("b"), QStringLiteral("x")}};
+        defaults.setPersistentDomain(content, QStringLiteral("other"));
+        const auto read = defaults.persistentDomainForName(QStringLiteral("other"));
+        QVERIFY(read);
+        QCOMPARE(read->value(QStringLiteral("b")).toString(), QStringLiteral("x"));
+        QCOMPARE(read->value(QStringLiteral("a")).toLongLong(), 1);
+        defaults.removePersistentDomainForName(QStringLiteral("other"));
+        QVERIFY(!defaults.persistentDomainForName(QStringLiteral("other")));
+        QVERIFY(!QFileInfo::exists(UserDefaults::filePathForDomain(dir, QStringLiteral("other"))));
+    }
+
+    void concurrentWritersLoseNothing() {
+        const QString dir = freshDirectory();
+        constexpr int kThreads = 4;
+        constexpr int kKeysEach = 40;
+        QList<QThread*> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.append(QThread::create([dir, t] {
+                // Separate objects for one domain, as separate parts of the program hold them.
+                UserDefaults defaults(QStringLiteral("shared"), dir);
+                for (int i = 0; i < kKeysEach; ++i) {
+                    const QString key = QStringLiteral("t%1-k%2").arg(t).arg(i);
+                    defaults.setInteger(i, key);
+                    if (defaults.integerForKey(key) != i)
+                        qFatal("a value written was not read back on the same thread");
+                }
+            }));
+        }
+        for (QThread* thread : threads)
+            thread->start();
+        for (QThread* thread : threads) {
+            thread->wait();
+            delete thread;
+        }
+        UserDefaults reader(QStringLiteral("shared"), dir);
+        const auto domain = reader.persistentDomainForName(QStringLiteral("shared"));
+        QVERIFY(domain);
+        QCOMPARE(domain->size(), kThreads * kKeysEach);
+    }
+
+    void writesAreAtomicForAnotherProcess() {
+        // A writer process never shows a reader a half-written file: the parse of every snapshot succeeds.
+        const QString dir = freshDirectory();
+        UserDefaults defaults(QStringLiteral("d"), dir);
+        for (int i = 0; i < 50; ++i) {
+            defaults.setValue(QString(i * 37, QLatin1Char('x')), QStringLiteral("k"));
+            QFile file(defaults.filePath());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(PropertyList::fromXml(file.readAll()).has_value());
+        }
+        QVERIFY(QDir(dir).entryList(QDir::Files | QDir::Hidden).size() == 1);
+    }
+};
+
+DV_TEST_GUILESS_MAIN(TestUserDefaults)
+#include "tst_userdefaults.moc"

@@ -1,0 +1,84 @@
+#include "DVPasswordCipher.h"
+#include "TestHome.h"
+
+class TestPasswordCipher : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Vectors from: printf '%s' TEXT | openssl enc -aes-256-cbc -K 54616d626c6577717a7872766e706b796a00…00 -iv 0
+    void matchesOpenSslVectors_data() {
+        QTest::addColumn<QString>("plain");
+        QTest::addColumn<QByteArray>("cipherHex");
+        QTest::newRow("short") << QStringLiteral("s3cr3t") << QByteArray("fd552b420d781fedd531855eb841f60c");
+        QTest::newRow("15 bytes: one block")
+            << QStringLiteral("0123456789abcde") << QByteArray("ad6f4877a0d9c645b6253d0fc290b448");
+        QTest::newRow("16 bytes: a whole padding block")
+            << QStringLiteral("0123456789abcdef")
+            << QByteArray("b8c69e65801e76e66623222ddc2f1ff44e5ca6c66fe16ad32b732a874c209021");
+        QTest::newRow("non-ASCII") << QStringLiteral("Pässwörd✓") << QByteArray("59a2df13d90785ad817c48603a724819");
+    }
+
+    void matchesOpenSslVectors() {
+        QFETCH(QString, plain);
+        QFETCH(QByteArray, cipherHex);
+        QCOMPARE(encryptPassword(plain).toHex(), cipherHex);
+        QCOMPARE(decryptPassword(QByteArray::fromHex(cipherHex)), plain);
+    }
+
+    void emptyEndsAreNone() {
+        QVERIFY(encryptPassword(QString()).isNull());
+        QVERIFY(encryptPassword(QStringLiteral("")).isNull());
+        QVERIFY(decryptPassword(QByteArray()).isNull());
+        QVERIFY(decryptPassword(QByteArray("")).isNull());
+        // The cipher itself still pads nothing into one block.
+        QCOMPARE(AES256EncryptWithKey(QByteArray(""), QString::fromLatin1(kDVPasswordKey)).toHex(),
+                 QByteArray("ff3bd8cd167afe951012ca6aaa23b272"));
+    }
+
+    void undecipherableDataIsNoPassword_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("not a block multiple") << QByteArray("0123456789");
+        QTest::newRow("bad padding") << QByteArray(16, 'x');
+        // Valid padding around bytes that are not UTF-8.
+        QTest::newRow("not UTF-8") << AES256EncryptWithKey(QByteArray("\xff\xfe\xfd"),
+                                                           QString::fromLatin1(kDVPasswordKey));
+    }
+
+    void undecipherableDataIsNoPassword() {
+        QFETCH(QByteArray, stored);
+        QVERIFY(decryptPassword(stored).isEmpty());
+    }
+
+    void keyLongerThanTheBufferFails() {
+        QVERIFY(AES256EncryptWithKey(QByteArray("x"), QString(33, QLatin1Char('k'))).isNull());
+        QVERIFY(!AES256EncryptWithKey(QByteArray("x"), QString(32, QLatin1Char('k'))).isNull());
+    }
+
+    void base64_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one byte") << QStringLiteral("a") << QStringLiteral("YQ==");
+        QTest::newRow("two bytes") << QStringLiteral("ab") << QStringLiteral("YWI=");
+        QTest::newRow("credentials") << QStringLiteral("user@example.com:pa:ss")
+                                     << QStringLiteral("dXNlckBleGFtcGxlLmNvbTpwYTpzcw==");
+        QTest::newRow("60 bytes, one line") << QString(60, QLatin1Char('z')) << QString(80, QLatin1Char('e'));
+        QTest::newRow("empty") << QStringLiteral("") << QString();
+    }
+
+    void base64() {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        const QString encoded = encodeBase64String(text);
+        if (QByteArray(QTest::currentDataTag()).startsWith("60")) {
+            QCOMPARE(encoded.size(), 80);
+            QVERIFY(!encoded.contains(QLatin1Char('\n')));
+            QCOMPARE(QByteArray::fromBase64(encoded.toLatin1()), text.toUtf8());
+        } else {
+            QCOMPARE(encoded, expected);
+            QCOMPARE(encoded.isNull(), expected.isNull());
+        }
+    }
+};
+
+DV_TEST_GUILESS_MAIN(TestPasswordCipher)
+#include "tst_passwordcipher.moc"
