@@ -1,0 +1,41 @@
+#include "Workspace.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QThread>
+
+#include <mutex>
+
+namespace {
+
+std::mutex g_mutex;
+Workspace::Opener g_opener;
+
+bool openWithDesktop(const QUrl& url) {
+    auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!gui)
+        return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
+    if (QThread::currentThread() == gui->thread())
+        return QDesktopServices::openUrl(url);
+    // Desktop services belong to the GUI thread.
+    QMetaObject::invokeMethod(
+        gui, [url] { QDesktopServices::openUrl(url); }, Qt::QueuedConnection);
+    return true;
+}
+
+} // namespace
+
+bool Workspace::openURL(const QUrl& url) {
+    Opener opener;
+    {
+        std::lock_guard lock(g_mutex);
+        opener = g_opener;
+    }
+    return opener ? opener(url) : openWithDesktop(url);
+}
+
+void Workspace::setOpener(Opener opener) {
+    std::lock_guard lock(g_mutex);
+    g_opener = std::move(opener);
+}
