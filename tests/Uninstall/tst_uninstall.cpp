@@ -1,4 +1,5 @@
 #include "AppController.h"
+#include "PkexecRunner.h"
 #include "TestHome.h"
 #include "UninstallWindow.h"
 
@@ -48,7 +49,7 @@ private slots:
         QDir().mkpath(_bundle + "/Contents/MacOS");
         QFile tool(_bundle + "/Contents/MacOS/wipe_tool");
         QVERIFY(tool.open(QIODevice::WriteOnly));
-        tool.write("#!/bin/sh\necho \"$(id -u)\" >> '" + QFile::encodeName(_log) + "'\n");
+        tool.write("#!/bin/sh\necho \"$(/usr/bin/id -u)\" >> '" + QFile::encodeName(_log) + "'\n");
         tool.setPermissions(tool.permissions() | QFile::ExeOwner);
     }
 
@@ -120,6 +121,37 @@ private slots:
         fake->pending(0);
         QCOMPARE(finished.size(), 1);
         QTRY_COMPARE(userRuns(), QByteArray::number(::getuid()) + "\n");
+    }
+
+    // pkexec's own statuses, the program's status, and pkexec missing or dying, through a stand-in on PATH.
+    void pkexecStatuses_data() {
+        QTest::addColumn<QByteArray>("script"); // empty: no pkexec at all
+        QTest::addColumn<int>("status");
+        QTest::newRow("dismissed") << QByteArray("exit 126") << 126;
+        QTest::newRow("refused") << QByteArray("exit 127") << 127;
+        QTest::newRow("runs the program") << QByteArray("exec \"$1\"") << 0;
+        QTest::newRow("killed") << QByteArray("kill -9 $$") << int(PrivilegedRunner::kNotStarted);
+        QTest::newRow("not installed") << QByteArray() << int(PrivilegedRunner::kNotStarted);
+    }
+
+    void pkexecStatuses() {
+        QFETCH(QByteArray, script);
+        QFETCH(int, status);
+        QTemporaryDir bin;
+        if (!script.isEmpty()) {
+            QFile pkexec(bin.path() + "/pkexec");
+            QVERIFY(pkexec.open(QIODevice::WriteOnly));
+            pkexec.write("#!/bin/sh\n" + script + "\n");
+            pkexec.setPermissions(pkexec.permissions() | QFile::ExeOwner);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        PkexecRunner runner;
+        QList<int> statuses;
+        runner.run(_bundle + "/Contents/MacOS/wipe_tool", [&](int result) { statuses.append(result); });
+        qputenv("PATH", path);
+        QTRY_COMPARE(statuses, QList<int>{status});
+        QCOMPARE(userRuns().isEmpty(), status != 0);
     }
 };
 

@@ -1,4 +1,3 @@
-#include "DesktopEntry.h"
 #include "SharedFileListUtilities.h"
 #include "TestHome.h"
 
@@ -122,6 +121,7 @@ private slots:
         _lists.addToFavorites(b);
         _lists.addToFavorites(a);
         QCOMPARE(read(bookmarks()), withHome("file://@H/places/B\nfile://@H/places/A\n"));
+        QVERIFY(!QFile::exists(kdePlaces())); // KDE's file is KDE's to create
     }
 
     void unusableStoresAreLeftAlone() {
@@ -177,11 +177,6 @@ private slots:
         QVERIFY(_lists.isInFavorites(url));
         _lists.removeFromFavorites(url);
         QCOMPARE(read(kdePlaces()), before);
-    }
-
-    void kdePlacesNeverCreated() {
-        _lists.addToFavorites(SharedFileListUtilities::fileURLWithPath(folder("Fetch")));
-        QVERIFY(!QFile::exists(kdePlaces()));
     }
 
     void loginItemRoundTrip_data() {
@@ -271,22 +266,6 @@ private slots:
         _lists.removeUnresolvedFromLoginItems(SharedFileListUtilities::fileURLWithPath(path));
         QVERIFY(!QFile::exists(autostart() + "/docuvane-fetch.desktop"));
         QVERIFY(QFile::exists(autostart() + "/zz-second.desktop")); // first match only
-    }
-
-    void execArguments_data() {
-        QTest::addColumn<QString>("exec");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("plain") << "prog  -a\tb" << QStringList{"prog", "-a", "b"};
-        QTest::newRow("quoted with escapes")
-            << "\"/a b/\\\"c\\\" \\$d \\`e\\` f\\\\g\" x" << QStringList{"/a b/\"c\" $d `e` f\\g", "x"};
-        QTest::newRow("percent") << "prog 100%% %f %U a%%b" << QStringList{"prog", "100%", "a%b"};
-        QTest::newRow("empty quoted argument") << "prog \"\" x" << QStringList{"prog", "", "x"};
-    }
-
-    void execArguments() {
-        QFETCH(QString, exec);
-        QFETCH(QStringList, arguments);
-        QCOMPARE(DesktopEntry::execArguments(exec), arguments);
     }
 };
 

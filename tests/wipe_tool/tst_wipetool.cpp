@@ -238,9 +238,7 @@ private slots:
         QTest::newRow("ordinary user ignores the variables") << 1000u << QByteArray("0") << QByteArray("0") << 1000u;
         QTest::newRow("pkexec first") << 0u << QByteArray("1000") << QByteArray("1001") << 1000u;
         QTest::newRow("sudo") << 0u << QByteArray() << QByteArray("1001") << 1001u;
-        QTest::newRow("root itself") << 0u << QByteArray() << QByteArray() << 0u;
         QTest::newRow("not a number") << 0u << QByteArray("1000x") << QByteArray("1001") << 0u;
-        QTest::newRow("negative") << 0u << QByteArray("-1") << QByteArray() << 0u;
         QTest::newRow("no user (uid_t -1)") << 0u << QByteArray("4294967295") << QByteArray() << 0u;
     }
 
