@@ -1,0 +1,55 @@
+#include "AppController.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+AppController::AppController(QString bundlePath, std::unique_ptr<PrivilegedRunner> runner, QObject* parent)
+    : QObject(parent)
+    , _bundlePath(std::move(bundlePath))
+    , _runner(std::move(runner)) {}
+
+AppController::~AppController() {
+    if (_toolFile >= 0)
+        ::close(_toolFile);
+}
+
+void AppController::okButton() {
+    runUninstallUtility();
+}
+
+void AppController::cancelButton() {
+    if (!_running)
+        emit finished(0);
+}
+
+void AppController::runUninstallUtility() {
+    if (_running)
+        return; // one run per click of OK, however often it is clicked
+    _running = true;
+    _toolFile = ::open(QFile::encodeName(toolPath()).constData(), O_RDONLY | O_CLOEXEC);
+    _runner->run(toolPath(), [this](int status) { privilegedRunFinished(status); });
+}
+
+void AppController::privilegedRunFinished(int status) {
+    // A dismissed or refused password request: nothing more is started.
+    if (PrivilegedRunner::ran(status))
+        startAsUser();
+    emit finished(0);
+}
+
+void AppController::startAsUser() {
+    QProcess process;
+    int inherited = -1;
+    if (_toolFile >= 0 && (inherited = ::dup(_toolFile)) >= 0) // a duplicate is inherited by the child
+        process.setProgram(QStringLiteral("/proc/self/fd/%1").arg(inherited));
+    else
+        process.setProgram(toolPath());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.startDetached();
+    if (inherited >= 0)
+        ::close(inherited);
+}

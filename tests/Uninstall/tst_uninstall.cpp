@@ -1,0 +1,165 @@
+#include "AppController.h"
+#include "PkexecRunner.h"
+#include "TestHome.h"
+#include "UninstallWindow.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QSignalSpy>
+
+// Stands in for pkexec: records each privileged run and answers with a chosen status, optionally doing
+// what the real command does to the bundle first.
+class FakeRunner : public PrivilegedRunner {
+public:
+    QStringList programs;
+    int status = 0;
+    QString removeFirst;
+    bool answerLater = false;
+    std::function<void(int)> pending;
+
+    void run(const QString& program, std::function<void(int)> done) override {
+        programs.append(program);
+        if (!removeFirst.isEmpty())
+            QDir(removeFirst).removeRecursively();
+        if (answerLater)
+            pending = std::move(done);
+        else
+            done(status);
+    }
+};
+
+// The uninstaller's window and logic with a stand-in for pkexec and a recording stand-in for the command.
+class TestUninstall : public QObject {
+    Q_OBJECT
+
+    QString _bundle;
+    QString _log;
+
+    QByteArray userRuns() const {
+        QFile file(_log);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private slots:
+    void init() {
+        _bundle = QDir::homePath() + "/product/Uninstall.app";
+        _log = QDir::homePath() + "/runs.log";
+        QFile::remove(_log);
+        QDir(_bundle).removeRecursively();
+        QDir().mkpath(_bundle + "/Contents/MacOS");
+        QFile tool(_bundle + "/Contents/MacOS/wipe_tool");
+        QVERIFY(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\necho \"$(/usr/bin/id -u)\" >> '" + QFile::encodeName(_log) + "'\n");
+        tool.setPermissions(tool.permissions() | QFile::ExeOwner);
+    }
+
+    void buttons_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("runRemovesBundle");
+        QTest::addColumn<int>("privilegedRuns");
+        QTest::addColumn<bool>("userRun");
+        QTest::newRow("Cancel") << "cancel" << 0 << false << 0 << false;
+        QTest::newRow("window closed") << "escape" << 0 << false << 0 << false;
+        QTest::newRow("password request dismissed") << "ok" << 126 << false << 1 << false;
+        QTest::newRow("rights refused") << "ok" << 127 << false << 1 << false;
+        QTest::newRow("no pkexec") << "ok" << int(PrivilegedRunner::kNotStarted) << false << 1 << false;
+        QTest::newRow("granted") << "ok" << 0 << false << 1 << true;
+        QTest::newRow("granted, and the run removed the bundle") << "ok" << 0 << true << 1 << true;
+    }
+
+    void buttons() {
+        QFETCH(QString, action);
+        QFETCH(int, status);
+        QFETCH(bool, runRemovesBundle);
+        QFETCH(int, privilegedRuns);
+        QFETCH(bool, userRun);
+        auto runner = std::make_unique<FakeRunner>();
+        FakeRunner* fake = runner.get();
+        fake->status = status;
+        if (runRemovesBundle)
+            fake->removeFirst = _bundle;
+        AppController controller(_bundle, std::move(runner));
+        UninstallWindow window(&controller);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QSignalSpy finished(&controller, &AppController::finished);
+
+        if (action == "cancel")
+            QTest::mouseClick(window.cancelButton(), Qt::LeftButton);
+        else if (action == "escape")
+            QTest::keyClick(&window, Qt::Key_Escape);
+        else
+            QTest::mouseClick(window.okButton(), Qt::LeftButton);
+
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toInt(), 0);
+        QCOMPARE(fake->programs, QStringList(privilegedRuns, _bundle + "/Contents/MacOS/wipe_tool"));
+        if (userRun) {
+            QTRY_COMPARE(userRuns(), QByteArray::number(::getuid()) + "\n");
+        } else {
+            QTest::qWait(300); // a copy started by mistake would have written by now
+            QCOMPARE(userRuns(), QByteArray());
+        }
+    }
+
+    void nothingMoreWhileTheRightsAreAsked() {
+        auto runner = std::make_unique<FakeRunner>();
+        FakeRunner* fake = runner.get();
+        fake->answerLater = true;
+        AppController controller(_bundle, std::move(runner));
+        UninstallWindow window(&controller);
+        QSignalSpy finished(&controller, &AppController::finished);
+
+        QTest::mouseClick(window.okButton(), Qt::LeftButton);
+        QVERIFY(!window.okButton()->isEnabled());
+        controller.okButton();
+        window.reject(); // closing the window must not end the privileged run half-way
+        QCOMPARE(fake->programs.size(), 1);
+        QCOMPARE(finished.size(), 0);
+
+        fake->pending(0);
+        QCOMPARE(finished.size(), 1);
+        QTRY_COMPARE(userRuns(), QByteArray::number(::getuid()) + "\n");
+    }
+
+    // pkexec's own statuses, the program's status, and pkexec missing or dying, through a stand-in on PATH.
+    void pkexecStatuses_data() {
+        QTest::addColumn<QByteArray>("script"); // empty: no pkexec at all
+        QTest::addColumn<int>("status");
+        QTest::newRow("dismissed") << QByteArray("exit 126") << 126;
+        QTest::newRow("refused") << QByteArray("exit 127") << 127;
+        QTest::newRow("runs the program") << QByteArray("exec \"$1\"") << 0;
+        QTest::newRow("killed") << QByteArray("kill -9 $$") << int(PrivilegedRunner::kNotStarted);
+        QTest::newRow("not installed") << QByteArray() << int(PrivilegedRunner::kNotStarted);
+    }
+
+    void pkexecStatuses() {
+        QFETCH(QByteArray, script);
+        QFETCH(int, status);
+        QTemporaryDir bin;
+        if (!script.isEmpty()) {
+            QFile pkexec(bin.path() + "/pkexec");
+            QVERIFY(pkexec.open(QIODevice::WriteOnly));
+            pkexec.write("#!/bin/sh\n" + script + "\n");
+            pkexec.setPermissions(pkexec.permissions() | QFile::ExeOwner);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        PkexecRunner runner;
+        QList<int> statuses;
+        runner.run(_bundle + "/Contents/MacOS/wipe_tool", [&](int result) { statuses.append(result); });
+        qputenv("PATH", path);
+        QTRY_COMPARE(statuses, QList<int>{status});
+        QCOMPARE(userRuns().isEmpty(), status != 0);
+    }
+};
+
+int main(int argc, char* argv[]) {
+    TestHome testHome;
+    QApplication app(argc, argv);
+    TestUninstall test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_uninstall.moc"

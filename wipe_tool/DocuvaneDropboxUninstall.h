@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+class SharedFileListUtilities;
+
+// The uninstall command's worker: quits the running client, removes its login item, its settings and
+// the installed application files. It finds the installation from its own file, which lies in
+// "<product folder>/Uninstall.app/Contents/MacOS/". Every step tolerates its target being gone already,
+// because several copies of the command may run one after another or side by side.
+class DocuvaneDropboxUninstall : public QObject {
+    Q_OBJECT
+
+public:
+    // The one worker of the process, made on first use.
+    static DocuvaneDropboxUninstall* sharedInstance();
+
+    // The four steps in order, each whether or not the one before succeeded.
+    void uninstall();
+
+    // Sends the first client process of the invoking user, in process-id order, the request to quit; it
+    // is not awaited.
+    void quitDocuvaneDropbox();
+    // Removes the client's autostart entry, also when the client bundle is already gone.
+    void removeDocuvaneDropboxFromLoginItems();
+    // Removes the client's settings domain and its older one, of the invoking user.
+    void deleteUserDefaults();
+    // Removes the client bundle, the uninstaller's bundle, the menu launchers and icon the installation
+    // put in (listed in the bundle's Resources/MenuEntries), then the product folder if nothing else is
+    // left in it.
+    void deleteApplicationFolder();
+
+    // The command's own file, also after another copy of the command has removed it.
+    static QString toolPath();
+    // The bundle whose Contents/MacOS folder holds the command; empty when the command does not lie in
+    // an application bundle, and then nothing of the installation is touched.
+    static QString uninstallBundlePath();
+    static QString productFolderPath();
+    static QString clientBundlePath();
+
+    // The launcher and icon paths listed in the uninstaller's bundle that are ours to remove.
+    static QStringList menuEntries(const QString& uninstallBundlePath);
+
+private:
+    DocuvaneDropboxUninstall();
+
+    SharedFileListUtilities* _sharedFileListUtilities;
+    bool _userHomeKnown;
+};
+
+// The process id of the running client of the invoking user, or 0 when none runs.
+pid_t IsDocuvaneFetchRunning();
