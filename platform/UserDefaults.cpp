@@ -124,7 +124,8 @@ public:
             return _lastWriteOk = false;
         }
         FolderLock folderLock(_directory);
-        refresh();
+        if (!refresh())
+            return _lastWriteOk = false; // writing now would replace settings we could not read
         QVariantMap values = _values;
         change(values);
         return _lastWriteOk = write(values);
@@ -146,25 +147,33 @@ public:
     }
 
 private:
-    // Called with _mutex held.
-    void refresh() {
+    // Called with _mutex held. False when the file could not be read just now, so its content is unknown.
+    bool refresh() {
         const FileStamp now = FileStamp::of(_path);
         if (_loaded && now == _stamp)
-            return;
+            return true;
         _loaded = true;
         _stamp = now;
         _values.clear();
         _exists = now.exists;
         if (!now.exists)
-            return;
+            return true;
 
         QFile file(_path);
         std::optional<QVariant> parsed;
-        if (file.open(QIODevice::ReadOnly))
+        if (file.open(QIODevice::ReadOnly)) {
             parsed = PropertyList::fromXml(file.readAll());
+        } else if (file.error() != QFileDevice::PermissionsError) {
+            // Out of descriptors or memory: the file itself is fine. Read it again at the next access
+            // rather than lose the stored credentials.
+            report(QStringLiteral("Cannot read the settings file %1 now: %2").arg(_path, file.errorString()));
+            _loaded = false;
+            _exists = false;
+            return false;
+        }
         if (parsed && parsed->typeId() == QMetaType::QVariantMap) {
             _values = parsed->toMap();
-            return;
+            return true;
         }
 
         // Keep the damaged file for the user or support to look at; the domain reads as empty.
@@ -179,6 +188,7 @@ private:
         _stamp = FileStamp::of(_path);
         if (!moved)
             _stamp = now; // report once, not at every access
+        return true;
     }
 
     // Called with _mutex and the folder lock held.

@@ -9,6 +9,9 @@
 
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 class TestUserDefaults : public QObject {
     Q_OBJECT
 
@@ -140,6 +143,37 @@ private slots:
         QVERIFY(aside.open(QIODevice::ReadOnly));
         QVERIFY(aside.readAll().contains("trunc"));
         QCOMPARE(defaults.valueForKey(QStringLiteral("email")).toString(), QStringLiteral("fresh"));
+    }
+
+    void transientReadFailureKeepsTheFile() {
+        const QString dir = freshDirectory();
+        UserDefaults defaults(QStringLiteral("d"), dir);
+        defaults.setValue(QStringLiteral("me@example.com"), QStringLiteral("email"));
+        // Another process rewrites the file, so the next access must read it again.
+        QVariantMap replaced{{QStringLiteral("email"), QStringLiteral("other@example.com")}};
+        QSaveFile file(defaults.filePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(PropertyList::toXml(replaced));
+        QVERIFY(file.commit());
+
+        QStringList reports;
+        UserDefaults::setDiagnosticHandler([&](const QString& message) { reports.append(message); });
+        // Use up every free descriptor, so the read fails for a reason that has nothing to do with the file.
+        QList<int> held;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+            held.append(fd);
+        const QVariant duringShortage = defaults.valueForKey(QStringLiteral("email"));
+        defaults.setValue(QStringLiteral("lost?"), QStringLiteral("ticket"));
+        for (int fd : held)
+            ::close(fd);
+        UserDefaults::setDiagnosticHandler({});
+
+        QVERIFY(!held.isEmpty());
+        QVERIFY(!duringShortage.isValid());
+        QVERIFY(!reports.isEmpty());
+        QVERIFY(!QFileInfo::exists(defaults.filePath() + ".damaged"));
+        QCOMPARE(defaults.valueForKey(QStringLiteral("email")).toString(), QStringLiteral("other@example.com"));
+        QVERIFY(!defaults.valueForKey(QStringLiteral("ticket")).isValid());
     }
 
     void persistentDomains() {
