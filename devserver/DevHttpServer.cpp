@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 
 namespace {
@@ -90,6 +91,9 @@ bool DevHttpServer::start(int port, QString* problem) {
                            .arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
+    // The library writes without MSG_NOSIGNAL: a client that hangs up must be a failed write, not the end of
+    // the process.
+    std::signal(SIGPIPE, SIG_IGN);
     _thread = std::thread([this] {
         _server->listen_after_bind();
         _finished.store(true);

@@ -2,16 +2,9 @@
 
 #include "DevConsoleLog.h"
 #include "DevDocumentStore.h"
-#include "DevFaultInjector.h"
-#include "DevHttpServer.h"
-#include "DevRequestLog.h"
+#include "DevServerInstance.h"
 #include "DevServerOptions.h"
-#include "DevService.h"
-#include "DevSessionTable.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -43,21 +36,14 @@ int DevServerApplication::exec(const QStringList& arguments) {
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN); // a client that hangs up is a failed write, not the end of the server
 
-    DevRequestLog requestLog;
-    if (!options->requestLogPath.isEmpty() && !requestLog.open(options->requestLogPath, &problem))
+    DevServerInstance server(*options);
+    switch (server.start(&problem)) {
+    case DevServerInstance::Failure::None:
+        break;
+    case DevServerInstance::Failure::BadSetup:
         return refuse(problem);
-    DevDocumentStore store(options->documentsFolder, options->statePath, {options->requestLogPath});
-    if (!store.load(&problem))
-        return refuse(problem);
-    const auto timeToLive = std::chrono::milliseconds(
-        options->ticketTtlSeconds > 0 ? std::max<qint64>(1, std::llround(options->ticketTtlSeconds * 1000)) : 0);
-    DevSessionTable sessions(timeToLive);
-    DevFaultInjector faults;
-    DevService service(*options, store, sessions, faults, requestLog);
-    DevHttpServer server(service);
-    if (!server.start(options->port, &problem)) {
+    case DevServerInstance::Failure::CannotListen:
         std::fprintf(stderr, "docuvane-devserver: %s\n", qPrintable(problem));
         return CannotListen;
     }
@@ -65,7 +51,7 @@ int DevServerApplication::exec(const QStringList& arguments) {
     std::printf("listening on http://127.0.0.1:%d\n", server.port());
     std::fflush(stdout);
     QList<DevDocument> waiting;
-    store.scan(&waiting, nullptr, nullptr);
+    server.store().scan(&waiting, nullptr, nullptr);
     // One substitution pass: a "%" in the folder or user name is not taken for a placeholder.
     const QString expiry = options->ticketTtlSeconds > 0
                                ? QStringLiteral("expire after %1 s").arg(options->ticketTtlSeconds)
@@ -82,7 +68,7 @@ int DevServerApplication::exec(const QStringList& arguments) {
             DevConsoleLog::write(QStringLiteral("stopping on %1").arg(signal == SIGTERM ? "SIGTERM" : "SIGINT"));
             break;
         }
-        if (server.hasFinished()) {
+        if (server.hasFailed()) {
             DevConsoleLog::write(QStringLiteral("the listening socket failed"));
             status = CannotListen;
             break;
