@@ -16,10 +16,9 @@
 
 namespace {
 
-// Downloads of up to ten documents, the account and list requests and a stalled request or two at once,
-// with room to spare: an idle keep-alive connection holds its thread until it times out.
+// Downloads of up to ten documents, the account and list requests and a few stalled requests at once,
+// with room to spare.
 constexpr size_t kServingThreads = 32;
-constexpr time_t kKeepAliveSeconds = 2;
 constexpr size_t kLargestRequestBody = 1024 * 1024;
 constexpr qint64 kChunk = 256 * 1024;
 
@@ -51,7 +50,10 @@ DevHttpServer::DevHttpServer(DevService& service)
     : _service(service)
     , _server(std::make_unique<httplib::Server>()) {
     _server->new_task_queue = [] { return new httplib::ThreadPool(kServingThreads); };
-    _server->set_keep_alive_timeout(kKeepAliveSeconds);
+    // One request per connection. A client library re-sends a request once, unasked, when a connection it
+    // reuses closes without a reply: that would hide a dropped connection, and an idle close racing a new
+    // request would put the request twice into the request log.
+    _server->set_keep_alive_max_count(1);
     _server->set_payload_max_length(kLargestRequestBody);
     // The library's default also sets SO_REUSEPORT, with which a second server on a taken port would
     // quietly share its connections instead of failing to listen.
