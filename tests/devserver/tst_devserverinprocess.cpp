@@ -1,0 +1,167 @@
+#include "DevDocumentStore.h"
+#include "DevFaultInjector.h"
+#include "DevServerInstance.h"
+#include "TestHome.h"
+
+#include <httplib.h>
+
+#include <QDir>
+
+#include <future>
+#include <memory>
+
+// The service served inside the test process, as client tests with threads of their own run it: many
+// clients at once, a stop while requests stall, and the document store on its own.
+namespace {
+
+QByteArray idBody(qint64 id) {
+    return "flexdownloaddata=<request><ids><id>" + QByteArray::number(id) + "</id></ids></request>";
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// Each call is a connection of its own, so that calls from several threads never share one.
+std::optional<QByteArray> call(int port, const QByteArray& target, const QByteArray& body = QByteArray()) {
+    httplib::Client client("127.0.0.1", port);
+    client.set_url_encode(false);
+    client.set_read_timeout(120, 0);
+    httplib::Result result = body.isNull()
+                                 ? client.Get(target.constData())
+                                 : client.Post(target.constData(), body.constData(), static_cast<size_t>(body.size()),
+                                               "application/x-www-form-urlencoded");
+    if (!result)
+        return std::nullopt;
+    return QByteArray::fromStdString(result->body);
+}
+
+} // namespace
+
+class TestDevServerInProcess : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> _dir;
+    QList<QByteArray> _contents; // documents/doc-<i>.bin
+
+    QString documentsFolder() const { return _dir->filePath("documents"); }
+
+    std::unique_ptr<DevServerInstance> startedServer() {
+        DevServerOptions options;
+        options.documentsFolder = documentsFolder();
+        options.user = "anna@example.com";
+        options.password = "secret";
+        options.statePath = _dir->filePath("state.json");
+        auto server = std::make_unique<DevServerInstance>(options);
+        QString problem;
+        if (server->start(&problem) != DevServerInstance::Failure::None) {
+            qWarning() << problem;
+            return nullptr;
+        }
+        return server;
+    }
+
+    static QByteArray login(int port) {
+        const QByteArray auth = QByteArray("anna@example.com:secret").toBase64();
+        return call(port, "/dvapi/dvapi?op=userlogin&auth=" + auth).value_or("???").chopped(3);
+    }
+
+private slots:
+    void init() {
+        _dir = std::make_unique<QTemporaryDir>();
+        _contents.clear();
+        for (int i = 0; i < 4; ++i) {
+            // One large document, so that transfers overlap; the others small.
+            QByteArray bytes(i == 0 ? 6 * 1024 * 1024 + 3 : 1000 + i, '\0');
+            for (qsizetype j = 0; j < bytes.size(); ++j)
+                bytes[j] = static_cast<char>((j * 31 + i * 17 + (j >> 11)) & 0xff);
+            _contents.append(bytes);
+            writeFile(documentsFolder() + QStringLiteral("/doc-%1.bin").arg(i), bytes);
+        }
+    }
+
+    void manyClientsAtOnce() {
+        const std::unique_ptr<DevServerInstance> server = startedServer();
+        QVERIFY(server);
+        const int port = server->port();
+        const QByteArray ticket = login(port);
+        // Ids follow the file names, doc-0.bin first.
+        std::vector<std::future<bool>> clients;
+        for (int i = 0; i < 10; ++i) {
+            const qint64 id = i % _contents.size() + 1;
+            const QByteArray expected = _contents.at(i % _contents.size());
+            clients.push_back(std::async(std::launch::async, [=] {
+                const auto bytes = call(port, "/dvapi/dvapi?op=download&ticket=" + ticket, idBody(id));
+                const auto report =
+                    call(port, "/dvapi/dvapi?op=docstransferred&json=true&ticket=" + ticket, idBody(id));
+                return bytes == expected && report && !report->contains("exception");
+            }));
+        }
+        for (auto& client : clients)
+            QVERIFY(client.get());
+        QCOMPARE(call(port, "/dvapi/dvapi?op=docstotransfer&json=true&ticket=" + ticket),
+                 QByteArray(R"({"documents":[]})"));
+
+        // Every mark made from those threads reached the state file.
+        server->stop();
+        DevDocumentStore reread(documentsFolder(), _dir->filePath("state.json"));
+        QString problem;
+        QVERIFY2(reread.load(&problem), qPrintable(problem));
+        QList<DevDocument> waiting;
+        QVERIFY(reread.scan(&waiting, nullptr, &problem));
+        QCOMPARE(waiting.size(), 0);
+    }
+
+    void stopEndsStalledRequests() {
+        const std::unique_ptr<DevServerInstance> server = startedServer();
+        QVERIFY(server);
+        const int port = server->port();
+        const QByteArray ticket = login(port);
+        QString problem;
+        QVERIFY(server->faults().add(R"({"op":"download","fault":"stall","seconds":600,"count":3})", &problem));
+        std::vector<std::future<std::optional<QByteArray>>> stalled;
+        for (int i = 0; i < 3; ++i) {
+            stalled.push_back(std::async(std::launch::async, [=] {
+                return call(port, "/dvapi/dvapi?op=download&ticket=" + ticket, idBody(2));
+            }));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(server->faults().pending().isEmpty(), 30000);
+        server->stop();
+        for (auto& request : stalled)
+            QVERIFY(!request.get()); // dropped, not answered
+    }
+
+    // Without sockets: a transferred mark that cannot be recorded is not reported as made, nor is a new
+    // file's id handed out before it is recorded.
+    void unrecordedChangesAreRefused() {
+        QVERIFY(QDir().mkpath(_dir->filePath("state")));
+        DevDocumentStore store(documentsFolder(), _dir->filePath("state/state.json"));
+        QString problem;
+        QVERIFY2(store.load(&problem), qPrintable(problem));
+        QVERIFY(QDir(_dir->filePath("state")).removeRecursively());
+        qint64 unknown = 0;
+        QVERIFY(!store.markTransferred({1}, &unknown, &problem));
+        QVERIFY(problem.contains("state.json"));
+        QList<DevDocument> waiting;
+        QVERIFY(store.scan(&waiting, nullptr, &problem));
+        QCOMPARE(waiting.size(), _contents.size());
+
+        writeFile(documentsFolder() + "/late.txt", "late");
+        QVERIFY(!store.scan(&waiting, nullptr, &problem));
+        QVERIFY(QDir().mkpath(_dir->filePath("state")));
+        QVERIFY(store.scan(&waiting, nullptr, &problem));
+        QCOMPARE(waiting.last().id, _contents.size() + 1);
+        QCOMPARE(waiting.last().path, DevDocumentStore::topLevelFolderName());
+        QVERIFY(!store.markTransferred({1, 99}, &unknown, &problem));
+        QCOMPARE(unknown, 99);
+        QVERIFY(store.scan(&waiting, nullptr, &problem));
+        QCOMPARE(waiting.first().id, 1); // all of a report or none of it
+    }
+};
+
+DV_TEST_GUILESS_MAIN(TestDevServerInProcess)
+#include "tst_devserverinprocess.moc"
