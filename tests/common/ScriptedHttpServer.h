@@ -67,6 +67,11 @@ public:
         _script = std::move(script);
     }
 
+    void clearRequests() {
+        std::lock_guard lock(_mutex);
+        _requests.clear();
+    }
+
     std::vector<Request> requests() const {
         std::lock_guard lock(_mutex);
         return _requests;
