@@ -116,16 +116,19 @@ void DVDownloadFileOperation::startRequest() {
     logger.logInfo(this, "start", {QStringLiteral("Request Data:  "), body});
 
     const QString folder = QDir::cleanPath(fetchFolder + QLatin1Char('/') + path.toString());
-    auto download = std::make_shared<Download>(folder, fileName.toString());
+    // The transfer's state is let go before the operation finishes, so that nothing of it outlives the
+    // operation's end on the HTTP thread.
+    auto download =
+        std::make_shared<std::unique_ptr<Download>>(std::make_unique<Download>(folder, fileName.toString()));
     std::shared_ptr<DVDownloadFileOperation> keep = self<DVDownloadFileOperation>();
     URLSession::shared()
         .streamTask(
             URLRequest::post(url.toUtf8(), body.toUtf8()),
-            [download](int status, QByteArrayView chunk) { return download->receive(status, chunk); },
+            [download](int status, QByteArrayView chunk) { return *download && (*download)->receive(status, chunk); },
             [keep, download](int status, const std::optional<DVError>& error) {
                 keep->guardReply(
-                    "start", [&] { keep->handleEnd(*download, status, error); }, "Backtrace:");
-                download->writer.discard(); // whatever is left of an unfinished file
+                    "start", [&] { keep->handleEnd(**download, status, error); }, "Backtrace:");
+                download->reset(); // removes whatever is left of an unfinished file
                 keep->finish();
             })
         ->resume();

@@ -63,19 +63,20 @@ private:
 
 class JournalOperation : public Operation {
 public:
-    JournalOperation(Journal& journal, QString name)
+    // The name is copied, not shared: operations may end on a worker after the test's data is gone.
+    JournalOperation(Journal& journal, const QString& name)
         : _journal(journal)
-        , _name(std::move(name)) {}
+        , _name(name.toStdString()) {}
     void main() override {
         bool finished = true;
         for (const auto& dependency : dependencies())
             finished = finished && dependency->isFinished();
-        _journal.record(_name, finished);
+        _journal.record(QString::fromStdString(_name), finished);
     }
 
 private:
     Journal& _journal;
-    QString _name;
+    std::string _name;
 };
 
 // Stays executing after start returns, until the test finishes it from outside.
