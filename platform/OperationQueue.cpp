@@ -148,8 +148,9 @@ void QueueCore::retire(const std::shared_ptr<Operation>& operation) {
         _entries.erase(found);
         count = static_cast<int>(_entries.size());
     }
-    schedule();
+    // Reported before successors start, so that reports of one thread's changes come in order.
     reportCount(count);
+    schedule();
     if (count == 0) {
         std::lock_guard lock(_mutex);
         _emptied.notify_all();

@@ -100,7 +100,7 @@ void DVDownloadFileOperation::startRequest() {
     else if (!DVServiceProtocol::isSafeDocumentPath(path.toString()) ||
              !DVServiceProtocol::isSafeDocumentFileName(fileName.toString()))
         problem = QStringLiteral("The document's place lies outside the fetch folder.");
-    else if (fetchFolder.isEmpty())
+    else if (!QDir::isAbsolutePath(fetchFolder)) // never a place relative to wherever the client runs
         problem = QStringLiteral("No fetch folder is set.");
     if (!problem.isEmpty()) {
         fail(DVError(ErrorDomain, ErrorCode, std::nullopt, problem));

@@ -16,7 +16,8 @@ class DVDocumentTransferredOperation;
 // Messages are delivered on the main thread while the operation's reply thread waits, before the
 // operation is marked finished: operations that depend on it start only after the handler has returned,
 // and the handler reads the results from the operation it is given. A cancelled operation sends no
-// message.
+// message. While a handler runs, the HTTP thread waits for it: a handler must never wait for another
+// service request to complete.
 class OperationsDelegate {
 public:
     virtual ~OperationsDelegate() = default;

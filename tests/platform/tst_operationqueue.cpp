@@ -6,433 +6,196 @@
 #include <QtTest>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-// A gate that operations wait at until the test opens it.
-class Gate {
+bool waitFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    return condition();
+}
+
+// Records its name when it runs, marked with "!" when a dependency was not finished at that moment.
+class NamedOperation : public Operation {
 public:
-    void open() {
-        {
-            std::lock_guard lock(_mutex);
-            _open = true;
-        }
-        _condition.notify_all();
-    }
-    // False when it stayed shut for the whole (generous) wait: the test then fails instead of hanging.
-    bool wait() {
-        std::unique_lock lock(_mutex);
-        return _condition.wait_for(lock, 20s, [this] { return _open; });
-    }
-
-private:
-    std::mutex _mutex;
-    std::condition_variable _condition;
-    bool _open = false;
-};
-
-// Records, in order, which operations ran, and whether their dependencies were finished at that moment.
-class Journal {
-public:
-    void record(const QString& name, bool dependenciesFinished) {
-        std::lock_guard lock(_mutex);
-        _names.append(name);
-        if (!dependenciesFinished)
-            _violations.append(name);
-    }
-    QStringList names() const {
-        std::lock_guard lock(_mutex);
-        return _names;
-    }
-    QStringList violations() const {
-        std::lock_guard lock(_mutex);
-        return _violations;
-    }
-
-private:
-    mutable std::mutex _mutex;
-    QStringList _names;
-    QStringList _violations;
-};
-
-class JournalOperation : public Operation {
-public:
-    // The name is copied, not shared: operations may end on a worker after the test's data is gone.
-    JournalOperation(Journal& journal, const QString& name)
-        : _journal(journal)
-        , _name(name.toStdString()) {}
+    NamedOperation(std::string name, std::vector<std::string>& journal, std::mutex& mutex)
+        : _name(std::move(name)) // a copy of its own: the operation may end after the test's data is gone
+        , _journal(journal)
+        , _mutex(mutex) {}
     void main() override {
-        bool finished = true;
+        bool ready = true;
         for (const auto& dependency : dependencies())
-            finished = finished && dependency->isFinished();
-        _journal.record(QString::fromStdString(_name), finished);
+            ready = ready && dependency->isFinished();
+        std::lock_guard lock(_mutex);
+        _journal.push_back(ready ? _name : _name + "!");
     }
 
 private:
-    Journal& _journal;
     std::string _name;
+    std::vector<std::string>& _journal;
+    std::mutex& _mutex;
 };
 
-// Stays executing after start returns, until the test finishes it from outside.
+// Stays executing after start returns, until the test finishes it.
 class AsyncOperation : public Operation {
 public:
     bool isConcurrent() const override { return true; }
     void start() override {
-        started = true;
-        if (isCancelled()) {
+        if (isCancelled())
             markFinished();
-            return;
-        }
-        markExecuting();
+        else
+            markExecuting();
     }
     void complete() { markFinished(); }
-    std::atomic<bool> started{false};
 };
-
-bool waitFor(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 } // namespace
 
 class TestOperationQueue : public QObject {
     Q_OBJECT
 
+    std::mutex _mutex;
+    std::vector<std::string> _journal;
+
+    std::shared_ptr<Operation> named(const char* name) {
+        return std::make_shared<NamedOperation>(name, _journal, _mutex);
+    }
+    QStringList journal() {
+        std::lock_guard lock(_mutex);
+        QStringList names;
+        for (const std::string& name : _journal)
+            names.append(QString::fromStdString(name));
+        _journal.clear();
+        return names;
+    }
+
 private slots:
-    // Each row: operations named by letters, "B<A" meaning B depends on A, added in the given order.
+    // "B<A": B depends on A. Operations are added in the order given, possibly before their dependencies.
     void dependenciesOrderTheRun_data() {
         QTest::addColumn<QStringList>("added");
         QTest::addColumn<QStringList>("edges");
-        QTest::addColumn<int>("maxConcurrent");
-        QTest::newRow("chain added in order, one at a time")
-            << QStringList{"A", "D", "I"} << QStringList{"D<A", "I<D"} << 1;
-        QTest::newRow("chain added backwards, unlimited")
-            << QStringList{"I", "D", "A"} << QStringList{"D<A", "I<D"} << -1;
+        QTest::addColumn<int>("limit");
+        QTest::newRow("fetch cycle") << QStringList{"A", "D", "I"} << QStringList{"D<A", "I<D"} << 1;
+        QTest::newRow("added backwards") << QStringList{"I", "D", "A"} << QStringList{"D<A", "I<D"} << -1;
         QTest::newRow("diamond") << QStringList{"A", "B", "C", "D"} << QStringList{"B<A", "C<A", "D<B", "D<C"} << 10;
-        QTest::newRow("pairs like downloads and reports")
-            << QStringList{"G1", "T1", "G2", "T2", "G3", "T3"} << QStringList{"T1<G1", "T2<G2", "T3<G3"} << 10;
+        QTest::newRow("download pairs") << QStringList{"G1", "T1", "G2", "T2"} << QStringList{"T1<G1", "T2<G2"} << 10;
+        QTest::newRow("circle refused") << QStringList{"A", "B"} << QStringList{"B<A", "A<B", "A<A"} << 1;
     }
 
     void dependenciesOrderTheRun() {
         QFETCH(QStringList, added);
         QFETCH(QStringList, edges);
-        QFETCH(int, maxConcurrent);
-        Journal journal;
+        QFETCH(int, limit);
         QHash<QString, std::shared_ptr<Operation>> operations;
         for (const QString& name : added)
-            operations.insert(name, std::make_shared<JournalOperation>(journal, name));
+            operations.insert(name, named(qPrintable(name)));
         for (const QString& edge : edges)
             operations[edge.section('<', 0, 0)]->addDependency(operations[edge.section('<', 1, 1)]);
         OperationQueue queue;
-        queue.setMaxConcurrentOperationCount(maxConcurrent);
+        queue.setMaxConcurrentOperationCount(limit);
         for (const QString& name : added)
             queue.addOperation(operations[name]);
         queue.waitUntilAllOperationsAreFinished();
-        QCOMPARE(journal.names().size(), added.size());
-        QCOMPARE(journal.violations(), QStringList());
-        for (const QString& edge : edges) {
-            const QStringList names = journal.names();
-            QVERIFY2(names.indexOf(edge.section('<', 1, 1)) < names.indexOf(edge.section('<', 0, 0)), qPrintable(edge));
-        }
+        const QStringList ran = journal();
+        QCOMPARE(ran.size(), added.size()); // no "!" either: each ran after its dependencies
+        for (const QString& edge : edges)
+            QVERIFY(ran.contains(edge.section('<', 0, 0)) && ran.contains(edge.section('<', 1, 1)));
     }
 
-    void dependencyInAnotherQueueIsAwaited() {
-        Journal journal;
-        auto first = std::make_shared<AsyncOperation>();
-        auto second = std::make_shared<JournalOperation>(journal, QStringLiteral("second"));
-        second->addDependency(first);
-        OperationQueue one;
-        OperationQueue two;
-        two.addOperation(second);
-        one.addOperation(first);
-        QVERIFY(waitFor([&] { return first->isExecuting(); }));
-        QVERIFY(!second->isReady());
-        first->complete();
-        two.waitUntilAllOperationsAreFinished();
-        QCOMPARE(journal.names(), QStringList{QStringLiteral("second")});
-        QCOMPARE(journal.violations(), QStringList());
-    }
-
-    // A cancelled dependency still has to finish before its dependents start.
-    void cancelledDependencyIsAwaitedUntilFinished() {
-        Journal journal;
+    // A cancelled dependency still has to finish; a cancelled dependent does not wait and skips its work.
+    void cancellation() {
         auto running = std::make_shared<AsyncOperation>();
-        auto dependent = std::make_shared<JournalOperation>(journal, QStringLiteral("dependent"));
+        auto dependent = named("dependent");
+        auto skipped = named("skipped");
         dependent->addDependency(running);
+        skipped->addDependency(running);
+        OperationQueue other; // dependencies reach across queues
+        other.addOperation(dependent);
         OperationQueue queue;
         queue.addOperation(running);
-        queue.addOperation(dependent);
+        queue.addOperation(skipped);
         QVERIFY(waitFor([&] { return running->isExecuting(); }));
-        running->cancel();
-        QVERIFY(running->isCancelled());
-        QVERIFY(running->isExecuting());
+        queue.cancelAllOperations();
+        skipped->waitUntilFinished();
+        QVERIFY(running->isCancelled() && running->isExecuting());
         QVERIFY(!dependent->isReady());
-        QCOMPARE(queue.operationCount(), 2);
         running->complete();
+        other.waitUntilAllOperationsAreFinished();
         queue.waitUntilAllOperationsAreFinished();
-        QCOMPARE(journal.names(), QStringList{QStringLiteral("dependent")});
+        QCOMPARE(journal(), QStringList{"dependent"});
     }
 
-    // A waiting operation that is cancelled becomes ready at once and finishes without running its work.
-    void cancelledWaitingOperationFinishesWithoutWork() {
-        Journal journal;
-        auto blocker = std::make_shared<AsyncOperation>();
-        auto waiting = std::make_shared<JournalOperation>(journal, QStringLiteral("waiting"));
-        waiting->addDependency(blocker);
-        OperationQueue queue;
-        queue.addOperation(blocker);
-        queue.addOperation(waiting);
-        QVERIFY(waitFor([&] { return blocker->isExecuting(); }));
-        waiting->cancel();
-        waiting->waitUntilFinished();
-        QVERIFY(blocker->isExecuting());
-        QVERIFY(waiting->isCancelled());
-        QVERIFY(waiting->isFinished());
-        QVERIFY(journal.names().isEmpty());
-        blocker->complete();
-        queue.waitUntilAllOperationsAreFinished();
-    }
-
-    void concurrencyLimitIsReachedAndKept_data() {
+    // The first batch waits until the whole batch runs: a queue that allows fewer never gets there.
+    void concurrencyLimit_data() {
         QTest::addColumn<int>("limit");
-        QTest::addColumn<int>("operations");
-        QTest::newRow("one") << 1 << 4;
-        QTest::newRow("two") << 2 << 6;
-        QTest::newRow("ten, fewer operations") << 10 << 4;
+        QTest::addColumn<int>("expected");
+        QTest::newRow("one") << 1 << 1;
+        QTest::newRow("three") << 3 << 3;
         QTest::newRow("unlimited") << -1 << 6;
     }
 
-    void concurrencyLimitIsReachedAndKept() {
+    void concurrencyLimit() {
         QFETCH(int, limit);
-        QFETCH(int, operations);
-        const int expected = limit < 0 ? operations : std::min(limit, operations);
-        std::atomic<int> running{0};
-        std::atomic<int> peak{0};
-        std::atomic<int> shortfalls{0};
+        QFETCH(int, expected);
+        std::atomic<int> running{0}, peak{0}, shortfalls{0};
         OperationQueue queue;
-        queue.setMaxConcurrentOperationCount(limit);
-        for (int i = 0; i < operations; ++i) {
-            queue.addOperationWithBlock([&, i] {
-                const int now = ++running;
-                int seen = peak.load();
-                while (now > seen && !peak.compare_exchange_weak(seen, now)) {
-                }
-                // The first batch waits until the whole batch runs: a queue that allows fewer never gets there.
-                if (i < expected && !waitFor([&] { return peak.load() >= expected; }))
-                    ++shortfalls;
-                --running;
-            });
-        }
+        queue.setMaxConcurrentOperationCount(1);
+        queue.addOperationWithBlock([&] {
+            queue.setMaxConcurrentOperationCount(limit); // raised from inside, as the download step does
+            for (int i = 0; i < 6; ++i) {
+                queue.addOperationWithBlock([&, i] {
+                    const int now = ++running;
+                    for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+                    }
+                    if (i < expected && !waitFor([&] { return peak >= expected; }))
+                        ++shortfalls;
+                    --running;
+                });
+            }
+        });
         queue.waitUntilAllOperationsAreFinished();
         QCOMPARE(shortfalls.load(), 0);
         QCOMPARE(peak.load(), expected);
     }
 
-    // A block step raises the limit from inside the queue, as the download step does.
-    void raisingTheLimitFromInsideStartsWaitingWork() {
-        OperationQueue queue;
-        queue.setMaxConcurrentOperationCount(1);
-        std::atomic<int> running{0};
-        std::atomic<int> peak{0};
-        Gate gate;
-        queue.addOperationWithBlock([&] {
-            queue.setMaxConcurrentOperationCount(3);
-            for (int i = 0; i < 3; ++i) {
-                queue.addOperationWithBlock([&] {
-                    peak = std::max(peak.load(), ++running);
-                    gate.wait();
-                    --running;
-                });
-            }
-        });
-        QVERIFY(waitFor([&] { return running.load() == 3; }));
-        gate.open();
-        queue.waitUntilAllOperationsAreFinished();
-        QCOMPARE(peak.load(), 3);
-        QCOMPARE(queue.maxConcurrentOperationCount(), 3);
-    }
-
-    // An asynchronous operation holds its place until it says it is finished.
-    void asynchronousOperationHoldsItsSlot() {
-        Journal journal;
-        auto async = std::make_shared<AsyncOperation>();
-        auto next = std::make_shared<JournalOperation>(journal, QStringLiteral("next"));
-        OperationQueue queue;
-        queue.setMaxConcurrentOperationCount(1);
-        queue.addOperation(async);
-        queue.addOperation(next);
-        QVERIFY(waitFor([&] { return async->started.load(); }));
-        QVERIFY(async->isExecuting());
-        QVERIFY(!next->isExecuting() && !next->isFinished());
-        QCOMPARE(queue.operationCount(), 2);
-        async->complete();
-        queue.waitUntilAllOperationsAreFinished();
-        QCOMPARE(journal.names(), QStringList{QStringLiteral("next")});
-    }
-
-    void operationsAreASnapshotInOrder() {
-        auto first = std::make_shared<AsyncOperation>();
-        auto second = std::make_shared<AsyncOperation>();
-        auto third = std::make_shared<AsyncOperation>();
-        OperationQueue queue;
-        queue.setMaxConcurrentOperationCount(1);
-        queue.addOperation(first);
-        queue.addOperation(second);
-        queue.addOperation(third);
-        const std::vector<std::shared_ptr<Operation>> snapshot = queue.operations();
-        QCOMPARE(snapshot.size(), size_t(3));
-        QCOMPARE(snapshot[0], std::shared_ptr<Operation>(first));
-        QCOMPARE(snapshot[2], std::shared_ptr<Operation>(third));
-        QVERIFY(waitFor([&] { return first->started.load(); }));
-        first->complete();
-        QVERIFY(waitFor([&] { return queue.operationCount() == 2; }));
-        QCOMPARE(queue.operations().front(), std::shared_ptr<Operation>(second));
-        QCOMPARE(snapshot.size(), size_t(3));
-        queue.cancelAllOperations();
-        QVERIFY(waitFor([&] { return second->started.load(); }));
-        second->complete();
-        queue.waitUntilAllOperationsAreFinished();
-        QVERIFY(third->isCancelled());
-    }
-
-    void cancelAllOperationsLetsTheQueueEmpty() {
-        Journal journal;
-        auto async = std::make_shared<AsyncOperation>();
-        OperationQueue queue;
-        queue.setMaxConcurrentOperationCount(1);
-        queue.addOperation(async);
-        std::vector<std::shared_ptr<Operation>> rest;
-        for (int i = 0; i < 5; ++i) {
-            rest.push_back(std::make_shared<JournalOperation>(journal, QString::number(i)));
-            rest.back()->addDependency(async);
-            queue.addOperation(rest.back());
-        }
-        QVERIFY(waitFor([&] { return async->isExecuting(); }));
-        queue.cancelAllOperations();
-        QVERIFY(async->isCancelled());
-        async->complete();
-        queue.waitUntilAllOperationsAreFinished();
-        QVERIFY(journal.names().isEmpty());
-        for (const auto& operation : rest)
-            QVERIFY(operation->isFinished() && operation->isCancelled());
-    }
-
-    // The count falls on a worker thread, never the main one; additions report on the adding thread.
+    // Additions report on the adding thread; the count falls on worker threads, never on the main one,
+    // even for an asynchronous operation finished on the main thread, which holds its slot till then.
     void countChangesAreReportedWhereTheyHappen() {
-        struct Report {
-            int count;
-            bool onWorker;
-            bool onMain;
-        };
         std::mutex mutex;
-        std::vector<Report> reports;
+        QStringList reports;
         OperationQueue queue;
         queue.setOperationCountChangedHandler([&](int count) {
             std::lock_guard lock(mutex);
-            reports.push_back({count, WorkerPool::isWorkerThread(), MainThread::isMainThread()});
+            reports.append(QStringLiteral("%1%2").arg(count).arg(MainThread::isMainThread()     ? "m"
+                                                                 : WorkerPool::isWorkerThread() ? "w"
+                                                                                                : "?"));
         });
-        Gate gate;
         queue.setMaxConcurrentOperationCount(1);
         auto async = std::make_shared<AsyncOperation>();
         queue.addOperation(async);
-        queue.addOperationWithBlock([&] { gate.wait(); });
-        queue.addOperationWithBlock([] {});
+        queue.addOperation(named("after"));
         QVERIFY(waitFor([&] { return async->isExecuting(); }));
-        async->complete(); // finished on the main thread: it leaves the queue on a worker all the same
-        gate.open();
+        QCOMPARE(queue.operations().size(), size_t(2));
+        QVERIFY(journal().isEmpty());
+        async->complete();
         queue.waitUntilAllOperationsAreFinished();
-        QVERIFY(waitFor([&] {
-            std::lock_guard lock(mutex);
-            return reports.size() == 6;
-        }));
+        QCOMPARE(journal(), QStringList{"after"});
         std::lock_guard lock(mutex);
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(reports[i].count, i + 1);
-            QVERIFY(reports[i].onMain);
-        }
-        QList<int> falling;
-        for (size_t i = 3; i < reports.size(); ++i) {
-            falling.append(reports[i].count);
-            QVERIFY(reports[i].onWorker);
-            QVERIFY(!reports[i].onMain);
-        }
-        std::sort(falling.begin(), falling.end());
-        QCOMPARE(falling, (QList<int>{0, 1, 2}));
+        QCOMPARE(reports, (QStringList{"1m", "2m", "1w", "0w"}));
     }
 
-    // A dependency that would close a circle is refused instead of blocking both for ever.
-    void circularDependencyIsRefused() {
-        Journal journal;
-        auto a = std::make_shared<JournalOperation>(journal, QStringLiteral("a"));
-        auto b = std::make_shared<JournalOperation>(journal, QStringLiteral("b"));
-        auto c = std::make_shared<JournalOperation>(journal, QStringLiteral("c"));
-        b->addDependency(a);
-        c->addDependency(b);
-        a->addDependency(c);
-        a->addDependency(a);
-        QVERIFY(a->dependencies().empty());
+    void failingStepDoesNotStopTheQueue() {
         OperationQueue queue;
-        queue.addOperation(c);
-        queue.addOperation(b);
-        queue.addOperation(a);
-        queue.waitUntilAllOperationsAreFinished();
-        QCOMPARE(journal.names(), (QStringList{"a", "b", "c"}));
-    }
-
-    void exceptionInAStepDoesNotStopTheQueue() {
-        Journal journal;
-        OperationQueue queue;
-        queue.setMaxConcurrentOperationCount(1);
-        auto throwing = queue.addOperationWithBlock([] { throw std::runtime_error("step failed"); });
-        auto after = std::make_shared<JournalOperation>(journal, QStringLiteral("after"));
-        after->addDependency(throwing);
+        auto failing = queue.addOperationWithBlock([] { throw std::runtime_error("step failed"); });
+        auto after = named("after");
+        after->addDependency(failing);
         queue.addOperation(after);
         queue.waitUntilAllOperationsAreFinished();
-        QVERIFY(throwing->isFinished());
-        QCOMPARE(journal.names(), QStringList{QStringLiteral("after")});
-    }
-
-    void anOperationRunsInOneQueueOnce() {
-        std::atomic<int> runs{0};
-        auto operation = std::make_shared<BlockOperation>([&] { ++runs; });
-        OperationQueue one;
-        OperationQueue two;
-        one.addOperation(operation);
-        two.addOperation(operation);
-        one.addOperation(operation);
-        QCOMPARE(two.operationCount(), 0);
-        one.waitUntilAllOperationsAreFinished();
-        one.addOperation(operation);
-        QCOMPARE(one.operationCount(), 0);
-        QCOMPARE(runs.load(), 1);
-    }
-
-    void destroyingTheQueueCancelsWaitingWork() {
-        Journal journal;
-        auto async = std::make_shared<AsyncOperation>();
-        auto waiting = std::make_shared<JournalOperation>(journal, QStringLiteral("waiting"));
-        waiting->addDependency(async);
-        {
-            OperationQueue queue;
-            queue.addOperation(async);
-            queue.addOperation(waiting);
-            QVERIFY(waitFor([&] { return async->isExecuting(); }));
-        }
-        waiting->waitUntilFinished();
-        async->complete();
-        QVERIFY(journal.names().isEmpty());
+        QCOMPARE(journal(), QStringList{"after"});
     }
 };
 
