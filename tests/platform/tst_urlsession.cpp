@@ -118,7 +118,7 @@ private slots:
         QFETCH(ScriptedHttpServer::Reply, answer);
         QFETCH(QString, url);
         QFETCH(qint64, errorCode);
-        _server.setScript([&](const auto&) { return answer; });
+        _server.setScript([answer](const auto&) { return answer; });
         url = url.isEmpty() ? _server.baseURL() + "/r" : url;
         url.replace("<base>", _server.baseURL()).replace("<tls>", QString(_server.baseURL()).replace("http", "https"));
         URLRequest request = URLRequest::get(url.toLatin1());
@@ -137,7 +137,7 @@ private slots:
 
     void streamedBodyArrivesWholeOrIsStopped() {
         const QByteArray body = patterned(3 * 1024 * 1024 + 17);
-        _server.setScript([&](const auto&) { return ScriptedHttpServer::reply(body); });
+        _server.setScript([body](const auto&) { return ScriptedHttpServer::reply(body); });
         const QByteArray url = _server.baseURL().toLatin1() + "/big";
         const Outcome whole = send(URLRequest::get(url), 0);
         QVERIFY(!whole.error);

@@ -303,7 +303,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(Reply, answer);
         QFETCH(QString, expected);
-        _server.setScript([&](const auto&) { return answer; });
+        _server.setScript([answer](const auto&) { return answer; });
         QCOMPARE(summary(kind, run(kind, document())), expected);
         // One message each, on the main thread while executing; the set-error operation has none.
         QCOMPARE(_delegate->names.size(), kind == "dstseterror" ? 0 : 1);
@@ -406,7 +406,7 @@ private slots:
         QFile file(_fetchFolder.path() + "/a.pdf");
         QVERIFY(existing.isNull() || (file.open(QIODevice::WriteOnly) && file.write(existing) == existing.size()));
         file.close();
-        _server.setScript([&](const auto&) { return answer; });
+        _server.setScript([answer](const auto&) { return answer; });
         LogCapture capture;
         QCOMPARE(summary("download", run("download", document(path))), error);
         QVERIFY(filesUnder(_fetchFolder.path()) == files);
