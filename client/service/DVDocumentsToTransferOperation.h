@@ -1,0 +1,29 @@
+#pragma once
+
+#include "DVConcurrentOperation.h"
+
+#include <QVariantMap>
+
+// Asks which documents wait for this destination ("op=docstotransfer"). The parsed reply becomes
+// fileList; its "documents" member lists the document records. The completion message is
+// documentsToTransferComplete.
+class DVDocumentsToTransferOperation : public DVConcurrentOperation {
+    Q_OBJECT
+
+public:
+    explicit DVDocumentsToTransferOperation(OperationsDelegate* delegate);
+
+    // The whole reply object; none until a reply parsed as one.
+    std::optional<QVariantMap> fileList() const;
+    void setFileList(const QVariantMap& fileList);
+
+protected:
+    void startRequest() override;
+    void sendCompletionMessage() override;
+
+private:
+    void handleReply(const std::optional<QByteArray>& body, const std::optional<DVError>& transportError);
+
+    mutable std::mutex _mutex;
+    std::optional<QVariantMap> _fileList;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "DVConcurrentOperation.h"
+
+// Exchanges the user's name and password for a session ticket ("op=userlogin"). The ticket setting is
+// removed as the request starts, stored from a good reply, and left absent after any failure. The
+// completion message is loginComplete.
+class DVLoginOperation : public DVConcurrentOperation {
+    Q_OBJECT
+
+public:
+    explicit DVLoginOperation(OperationsDelegate* delegate);
+
+    QString user() const;
+    void setUser(const QString& user);
+    QString password() const;
+    void setPassword(const QString& password);
+
+protected:
+    void startRequest() override;
+    void sendCompletionMessage() override;
+
+private:
+    void handleReply(const std::optional<QByteArray>& body, const std::optional<DVError>& transportError);
+
+    mutable std::mutex _mutex;
+    QString _user;
+    QString _password;
+};

@@ -1,0 +1,203 @@
+#include "MainThread.h"
+#include "OperationQueue.h"
+#include "TestHome.h"
+#include "WorkerPool.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool waitFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    return condition();
+}
+
+// Records its name when it runs, marked with "!" when a dependency was not finished at that moment.
+class NamedOperation : public Operation {
+public:
+    NamedOperation(std::string name, std::vector<std::string>& journal, std::mutex& mutex)
+        : _name(std::move(name)) // a copy of its own: the operation may end after the test's data is gone
+        , _journal(journal)
+        , _mutex(mutex) {}
+    void main() override {
+        bool ready = true;
+        for (const auto& dependency : dependencies())
+            ready = ready && dependency->isFinished();
+        std::lock_guard lock(_mutex);
+        _journal.push_back(ready ? _name : _name + "!");
+    }
+
+private:
+    std::string _name;
+    std::vector<std::string>& _journal;
+    std::mutex& _mutex;
+};
+
+// Stays executing after start returns, until the test finishes it.
+class AsyncOperation : public Operation {
+public:
+    bool isConcurrent() const override { return true; }
+    void start() override {
+        if (isCancelled())
+            markFinished();
+        else
+            markExecuting();
+    }
+    void complete() { markFinished(); }
+};
+
+} // namespace
+
+class TestOperationQueue : public QObject {
+    Q_OBJECT
+
+    std::mutex _mutex;
+    std::vector<std::string> _journal;
+
+    std::shared_ptr<Operation> named(const char* name) {
+        return std::make_shared<NamedOperation>(name, _journal, _mutex);
+    }
+    QStringList journal() {
+        std::lock_guard lock(_mutex);
+        QStringList names;
+        for (const std::string& name : _journal)
+            names.append(QString::fromStdString(name));
+        _journal.clear();
+        return names;
+    }
+
+private slots:
+    // "B<A": B depends on A. Operations are added in the order given, possibly before their dependencies.
+    void dependenciesOrderTheRun_data() {
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("edges");
+        QTest::addColumn<int>("limit");
+        QTest::newRow("fetch cycle") << QStringList{"A", "D", "I"} << QStringList{"D<A", "I<D"} << 1;
+        QTest::newRow("added backwards") << QStringList{"I", "D", "A"} << QStringList{"D<A", "I<D"} << -1;
+        QTest::newRow("diamond") << QStringList{"A", "B", "C", "D"} << QStringList{"B<A", "C<A", "D<B", "D<C"} << 10;
+        QTest::newRow("download pairs") << QStringList{"G1", "T1", "G2", "T2"} << QStringList{"T1<G1", "T2<G2"} << 10;
+        QTest::newRow("circle refused") << QStringList{"A", "B"} << QStringList{"B<A", "A<B", "A<A"} << 1;
+    }
+
+    void dependenciesOrderTheRun() {
+        QFETCH(QStringList, added);
+        QFETCH(QStringList, edges);
+        QFETCH(int, limit);
+        QHash<QString, std::shared_ptr<Operation>> operations;
+        for (const QString& name : added)
+            operations.insert(name, named(qPrintable(name)));
+        for (const QString& edge : edges)
+            operations[edge.section('<', 0, 0)]->addDependency(operations[edge.section('<', 1, 1)]);
+        OperationQueue queue;
+        queue.setMaxConcurrentOperationCount(limit);
+        for (const QString& name : added)
+            queue.addOperation(operations[name]);
+        queue.waitUntilAllOperationsAreFinished();
+        const QStringList ran = journal();
+        QCOMPARE(ran.size(), added.size()); // no "!" either: each ran after its dependencies
+        for (const QString& edge : edges)
+            QVERIFY(ran.contains(edge.section('<', 0, 0)) && ran.contains(edge.section('<', 1, 1)));
+    }
+
+    // A cancelled dependency still has to finish; a cancelled dependent does not wait and skips its work.
+    void cancellation() {
+        auto running = std::make_shared<AsyncOperation>();
+        auto dependent = named("dependent");
+        auto skipped = named("skipped");
+        dependent->addDependency(running);
+        skipped->addDependency(running);
+        OperationQueue other; // dependencies reach across queues
+        other.addOperation(dependent);
+        OperationQueue queue;
+        queue.addOperation(running);
+        queue.addOperation(skipped);
+        QVERIFY(waitFor([&] { return running->isExecuting(); }));
+        queue.cancelAllOperations();
+        skipped->waitUntilFinished();
+        QVERIFY(running->isCancelled() && running->isExecuting());
+        QVERIFY(!dependent->isReady());
+        running->complete();
+        other.waitUntilAllOperationsAreFinished();
+        queue.waitUntilAllOperationsAreFinished();
+        QCOMPARE(journal(), QStringList{"dependent"});
+    }
+
+    // The first batch waits until the whole batch runs: a queue that allows fewer never gets there.
+    void concurrencyLimit_data() {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("one") << 1 << 1;
+        QTest::newRow("three") << 3 << 3;
+        QTest::newRow("unlimited") << -1 << 6;
+    }
+
+    void concurrencyLimit() {
+        QFETCH(int, limit);
+        QFETCH(int, expected);
+        std::atomic<int> running{0}, peak{0}, shortfalls{0};
+        OperationQueue queue;
+        queue.setMaxConcurrentOperationCount(1);
+        queue.addOperationWithBlock([&] {
+            queue.setMaxConcurrentOperationCount(limit); // raised from inside, as the download step does
+            for (int i = 0; i < 6; ++i) {
+                queue.addOperationWithBlock([&, i] {
+                    const int now = ++running;
+                    for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+                    }
+                    if (i < expected && !waitFor([&] { return peak >= expected; }))
+                        ++shortfalls;
+                    --running;
+                });
+            }
+        });
+        queue.waitUntilAllOperationsAreFinished();
+        QCOMPARE(shortfalls.load(), 0);
+        QCOMPARE(peak.load(), expected);
+    }
+
+    // Additions report on the adding thread; the count falls on worker threads, never on the main one,
+    // even for an asynchronous operation finished on the main thread, which holds its slot till then.
+    void countChangesAreReportedWhereTheyHappen() {
+        std::mutex mutex;
+        QStringList reports;
+        OperationQueue queue;
+        queue.setOperationCountChangedHandler([&](int count) {
+            std::lock_guard lock(mutex);
+            reports.append(QStringLiteral("%1%2").arg(count).arg(MainThread::isMainThread()     ? "m"
+                                                                 : WorkerPool::isWorkerThread() ? "w"
+                                                                                                : "?"));
+        });
+        queue.setMaxConcurrentOperationCount(1);
+        auto async = std::make_shared<AsyncOperation>();
+        queue.addOperation(async);
+        queue.addOperation(named("after"));
+        QVERIFY(waitFor([&] { return async->isExecuting(); }));
+        QCOMPARE(queue.operations().size(), size_t(2));
+        QVERIFY(journal().isEmpty());
+        async->complete();
+        queue.waitUntilAllOperationsAreFinished();
+        QCOMPARE(journal(), QStringList{"after"});
+        std::lock_guard lock(mutex);
+        QCOMPARE(reports, (QStringList{"1m", "2m", "1w", "0w"}));
+    }
+
+    void failingStepDoesNotStopTheQueue() {
+        OperationQueue queue;
+        auto failing = queue.addOperationWithBlock([] { throw std::runtime_error("step failed"); });
+        auto after = named("after");
+        after->addDependency(failing);
+        queue.addOperation(after);
+        queue.waitUntilAllOperationsAreFinished();
+        QCOMPARE(journal(), QStringList{"after"});
+    }
+};
+
+DV_TEST_GUILESS_MAIN(TestOperationQueue)
+#include "tst_operationqueue.moc"
