@@ -1,0 +1,336 @@
+#include "DVFetchWebServices.h"
+
+#include "DVAccountInfoOperation.h"
+#include "DVDocumentTransferredOperation.h"
+#include "DVDocumentsToTransferOperation.h"
+#include "DVDownloadFileOperation.h"
+#include "DVExceptionGuard.h"
+#include "DVLoginOperation.h"
+#include "DVPasswordCipher.h"
+#include "DVSettingsKeys.h"
+#include "UserDefaults.h"
+#include "UserNotificationCenter.h"
+#include "Workspace.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+namespace {
+
+constexpr int kStepConcurrency = 1;
+constexpr int kDownloadConcurrency = 10;
+
+UserDefaults& defaults() {
+    return UserDefaults::standardUserDefaults();
+}
+
+QString storedString(const QString& key) {
+    const QVariant value = defaults().valueForKey(DVKey(key));
+    return value.isValid() ? value.toString() : QString();
+}
+
+// The text a format's "%@" gives for a value: "(null)" for none.
+QString describe(const QVariant& value) {
+    return value.isValid() ? value.toString() : QStringLiteral("(null)");
+}
+
+// Appends a relative path the way path components are joined: one separator, no trailing one.
+QString appendingPathComponent(const QString& base, const QString& component) {
+    QString joined = base;
+    if (!component.isEmpty()) {
+        if (!joined.endsWith(QLatin1Char('/')))
+            joined += QLatin1Char('/');
+        joined += component;
+    }
+    while (joined.size() > 1 && joined.endsWith(QLatin1Char('/')))
+        joined.chop(1);
+    return joined;
+}
+
+bool sameName(const std::optional<QString>& reason, const QString& name) {
+    return reason && reason->compare(DVKey(name), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+const QString DVFetchWebServices::TicketExpiredException =
+    QStringLiteral("com.docuvane.common.exception.TicketExpiredException");
+const QString DVFetchWebServices::NotDesktopException =
+    QStringLiteral("com.docuvane.common.exception.NotDesktopException");
+const QString DVFetchWebServices::UnexpectedException =
+    QStringLiteral("com.docuvane.common.exception.UnexpectedException");
+const QString DVFetchWebServices::UnusableTicketMessage =
+    QStringLiteral("Could not retreive user associated with supplied ticket");
+const QString DVFetchWebServices::AlertTitle = QStringLiteral("Docuvane Fetch");
+
+DVFetchWebServices::DVFetchWebServices(DVFetchWebServicesDelegate* delegate, bool canDownload)
+    : _delegate(delegate)
+    , _canDownload(canDownload) {
+    _queue.setOperationCountChangedHandler([this](int count) { operationCountChanged(count); });
+}
+
+DVFetchWebServices::~DVFetchWebServices() {
+    _queue.setOperationCountChangedHandler({});
+}
+
+void DVFetchWebServices::fire(bool displayNoNewDocuments) {
+    std::lock_guard lock(_fireLock);
+    if (_queue.operationCount() != 0)
+        return;
+    _displayNoNewDocumentsNotification.store(displayNoNewDocuments);
+    checkForDocuments();
+}
+
+void DVFetchWebServices::checkForDocuments() {
+    dvGuard(this, "checkForDocuments", [&] {
+        if (auto* delegate = delegateFor<CheckForDocumentsStartDelegate>())
+            delegate->checkForDocumentsStart();
+
+        auto account = std::make_shared<DVAccountInfoOperation>(this);
+        auto documents = std::make_shared<DVDocumentsToTransferOperation>(this);
+        auto downloads = std::make_shared<BlockOperation>([this] { downloadFilesSelector(); });
+        downloads->addDependency(documents);
+        documents->addDependency(account);
+
+        // A cycle that starts without a ticket (the list step's recovery has just removed it) logs in
+        // first; otherwise every request would carry "(null)" and the documents wait another 4 hours.
+        const QString email = storedString(DVSettings::Email);
+        const QString storedPassword = password();
+        if (!email.isEmpty() && !storedPassword.isEmpty())
+            queueLoginIfNoTicket(account, email, storedPassword);
+
+        _queue.addOperation(account);
+        _queue.addOperation(documents);
+        _queue.addOperation(downloads);
+        _queue.setMaxConcurrentOperationCount(kStepConcurrency);
+    });
+}
+
+void DVFetchWebServices::login(const QString& user, const QString& password) {
+    auto login = std::make_shared<DVLoginOperation>(this);
+    login->setUser(user);
+    login->setPassword(password);
+    _queue.setMaxConcurrentOperationCount(kStepConcurrency);
+    _queue.addOperation(login);
+}
+
+void DVFetchWebServices::accountInfo(const QString& user, const QString& password) {
+    _queue.setMaxConcurrentOperationCount(kStepConcurrency);
+    auto account = std::make_shared<DVAccountInfoOperation>(this);
+    queueLoginIfNoTicket(account, user, password);
+    _queue.addOperation(account);
+}
+
+void DVFetchWebServices::queueLoginIfNoTicket(const std::shared_ptr<Operation>& dependent, const QString& user,
+                                              const QString& password) {
+    // Only an absent ticket counts; an empty one is sent as it is.
+    if (defaults().valueForKey(DVKey(DVSettings::Ticket)).isValid())
+        return;
+    auto login = std::make_shared<DVLoginOperation>(this);
+    login->setUser(user);
+    login->setPassword(password);
+    dependent->addDependency(login);
+    _queue.addOperation(login);
+}
+
+void DVFetchWebServices::downloadFilesSelector() {
+    dvGuard(this, "downloadFilesSelector", [&] {
+        const std::optional<QVariantMap> list = fileList();
+        const QVariantList documents = list ? list->value(QStringLiteral("documents")).toList() : QVariantList();
+        _queue.setMaxConcurrentOperationCount(kDownloadConcurrency);
+        if (documents.isEmpty() && _displayNoNewDocumentsNotification.load())
+            showAlert(QStringLiteral("No new documents to download"), AlertTitle);
+
+        for (const QVariant& document : documents) {
+            const QVariantMap record = document.toMap();
+            auto download = std::make_shared<DVDownloadFileOperation>(this);
+            auto transferred = std::make_shared<DVDocumentTransferredOperation>(this);
+            download->setFileInfo(record);
+            transferred->setFileInfo(record);
+            // A document is reported transferred only after its own download succeeded.
+            transferred->addDependency(download);
+            _queue.addOperation(download);
+            _queue.addOperation(transferred);
+        }
+    });
+}
+
+void DVFetchWebServices::loginComplete(const std::shared_ptr<DVLoginOperation>& operation) {
+    dvGuard(this, "loginComplete", [&] {
+        if (operation->error())
+            _queue.cancelAllOperations();
+        if (auto* delegate = delegateFor<ServicesLoginCompleteDelegate>())
+            delegate->loginComplete(operation);
+    });
+}
+
+void DVFetchWebServices::logoutComplete(const std::shared_ptr<DVLogoutOperation>&) {}
+
+void DVFetchWebServices::accountInfoComplete(const std::shared_ptr<DVAccountInfoOperation>& operation) {
+    dvGuard(this, "accountInfoComplete", [&] {
+        if (const std::optional<DVError> error = operation->error()) {
+            if (startsRecovery(error))
+                handleTicketExpiredException(operation);
+            else
+                _queue.cancelAllOperations();
+        } else {
+            const QVariantMap account = operation->accountInfo().value_or(QVariantMap());
+            // Only an account that names this desktop client as its delivery destination gets documents.
+            if (account.value(QStringLiteral("destinationId")).toLongLong() != 2)
+                _queue.cancelAllOperations();
+        }
+        if (auto* delegate = delegateFor<ServicesAccountInfoCompleteDelegate>())
+            delegate->accountInfoComplete(operation);
+    });
+}
+
+void DVFetchWebServices::documentsToTransferComplete(const std::shared_ptr<DVDocumentsToTransferOperation>& operation) {
+    dvGuard(this, "documentsToTransferComplete", [&] {
+        const std::optional<DVError> error = operation->error();
+        if (!error) {
+            const std::optional<QVariantMap> list = operation->fileList();
+            {
+                std::lock_guard lock(_mutex);
+                _fileList = list;
+            }
+            if (!list) {
+                // No list and no failure text (a dropped connection, a page that is not JSON): announcing
+                // "No new documents" would report a failure as success.
+                WSLogger::sharedInstance().logError(this, "documentsToTransferComplete",
+                                                    {QStringLiteral("No document list in the reply")});
+                cancelDependenciesOfOperation(operation);
+            }
+        } else if (sameName(error->failureReason(), NotDesktopException)) {
+            _queue.cancelAllOperations();
+            showAlert(error->localizedDescription(), AlertTitle);
+        } else if (startsRecovery(error)) {
+            handleTicketExpiredException(operation);
+        } else {
+            showAlert(error->localizedDescription(), AlertTitle);
+            // The download step must not run over an older list.
+            cancelDependenciesOfOperation(operation);
+        }
+    });
+}
+
+void DVFetchWebServices::downloadFileComplete(const std::shared_ptr<DVDownloadFileOperation>& operation) {
+    dvGuard(this, "downloadFileComplete", [&] {
+        const QVariantMap record = operation->fileInfo();
+        const bool failed = operation->error().has_value();
+        QString message;
+        if (failed) {
+            cancelDependenciesOfOperation(operation);
+            message = QStringLiteral("Download Document FAILED!  Id = %1, FileName = %2")
+                          .arg(describe(record.value(QStringLiteral("id"))),
+                               describe(record.value(QStringLiteral("filename"))));
+        } else {
+            // A document saved beside an existing one of the same name is announced under its own name.
+            const QString saved = operation->savedFilePath();
+            const QString name =
+                saved.isEmpty() ? describe(record.value(QStringLiteral("filename"))) : QFileInfo(saved).fileName();
+            const QString folder = appendingPathComponent(storedString(DVSettings::DropboxFolderPath),
+                                                          record.value(QStringLiteral("path")).toString());
+            message = QStringLiteral("%1 successfully downloaded to %2").arg(name, folder);
+        }
+        showAlert(message, AlertTitle);
+        emit documentDownloaded(record, !failed);
+        if (auto* delegate = delegateFor<CheckForDocumentsProgressDelegate>())
+            delegate->checkForDocumentsProgress(record);
+    });
+}
+
+void DVFetchWebServices::documentTransferredFileComplete(
+    const std::shared_ptr<DVDocumentTransferredOperation>& operation) {
+    dvGuard(this, "documentTransferredFileComplete", [&] {
+        if (operation->error())
+            cancelDependenciesOfOperation(operation);
+    });
+}
+
+void DVFetchWebServices::cancelDependenciesOfOperation(const std::shared_ptr<Operation>& operation) {
+    for (const std::shared_ptr<Operation>& queued : _queue.operations()) {
+        const auto dependencies = queued->dependencies();
+        if (std::find(dependencies.cbegin(), dependencies.cend(), operation) != dependencies.cend())
+            queued->cancel();
+    }
+}
+
+bool DVFetchWebServices::startsRecovery(const std::optional<DVError>& error) const {
+    if (!error || _recoveredInChain.load())
+        return false;
+    if (sameName(error->failureReason(), TicketExpiredException))
+        return true;
+    return sameName(error->failureReason(), UnexpectedException) && error->description() == UnusableTicketMessage;
+}
+
+void DVFetchWebServices::handleTicketExpiredException(const std::shared_ptr<DVConcurrentOperation>& operation) {
+    dvGuard(this, "handleTicketExpiredException", [&] {
+        const std::optional<DVError> error = operation->error();
+        const QString reason = error ? error->localizedFailureReason() : QString();
+        const bool expired = reason.contains(DVKey(TicketExpiredException));
+        const bool unusable = sameName(error ? error->failureReason() : std::nullopt, UnexpectedException) &&
+                              error->description() == UnusableTicketMessage;
+        if (!expired && !unusable)
+            return;
+
+        // Once per chain: a service that keeps refusing the new ticket must not make us log in forever.
+        _recoveredInChain.store(true);
+        defaults().setValue(QVariant(), DVKey(DVSettings::Ticket));
+        _queue.cancelAllOperations();
+        if (std::dynamic_pointer_cast<DVAccountInfoOperation>(operation))
+            accountInfo(storedString(DVSettings::Email), password());
+        else if (std::dynamic_pointer_cast<DVDocumentsToTransferOperation>(operation))
+            checkForDocuments();
+    });
+}
+
+void DVFetchWebServices::launchDocuvaneWebsite() {
+    auto launch = std::make_shared<BlockOperation>([this] { launchDocuvaneSelector(); });
+    {
+        std::lock_guard lock(_mutex);
+        _launchDocuvaneOperation = launch;
+    }
+    _queue.addOperation(launch);
+}
+
+void DVFetchWebServices::launchDocuvaneSelector() {
+    dvGuard(this, "launchDocuvaneSelector", [&] {
+        const QString ticket = storedString(DVSettings::Ticket);
+        const QString base = storedString(DVSettings::ServerURL);
+        // The ticket goes in as stored: it signs the user in to the web client.
+        const QString text =
+            ticket.isEmpty() ? base : QStringLiteral("%1/htmlclient/index.html?ticket=%2").arg(base, ticket);
+        const QUrl url(text, QUrl::TolerantMode);
+        if (base.isEmpty() || !url.isValid()) {
+            WSLogger::sharedInstance().logError(this, "launchDocuvaneSelector",
+                                                {QStringLiteral("No valid service URL to open:"), text});
+            return;
+        }
+        Workspace::openURL(url);
+    });
+}
+
+void DVFetchWebServices::showAlert(const QString& message, const QString& title) {
+    if (defaults().integerForKey(DVKey(DVSettings::UseGrowlNotifications)) == 0)
+        return;
+    UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, message});
+}
+
+QString DVFetchWebServices::password() const {
+    return decryptPassword(defaults().valueForKey(DVKey(DVSettings::Password)).toByteArray());
+}
+
+std::optional<QVariantMap> DVFetchWebServices::fileList() const {
+    std::lock_guard lock(_mutex);
+    return _fileList;
+}
+
+void DVFetchWebServices::operationCountChanged(int count) {
+    if (count != 0)
+        return;
+    _recoveredInChain.store(false);
+    if (!_canDownload)
+        return;
+    if (auto* delegate = delegateFor<CheckForDocumentsFinishedDelegate>())
+        delegate->checkForDocumentsFinished();
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "DVFetchWebServicesDelegate.h"
+#include "OperationQueue.h"
+#include "OperationsDelegate.h"
+
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class DVConcurrentOperation;
+class DVError;
+
+// Chains the service operations into the login, account and fetch sequences on a queue of its own,
+// reacts to each operation's completion (cancelling the rest of a chain, logging in again after an
+// expired ticket, notifying the user) and reports a fetch cycle's progress to its owner.
+//
+// Owners call it on the main thread (fire() also from the thread on which a cycle ended). The download
+// and website steps run on the queue's worker threads; completion messages arrive on the main thread.
+class DVFetchWebServices : public QObject,
+                           public LoginCompleteDelegate,
+                           public AccountInfoCompleteDelegate,
+                           public LogoutCompleteDelegate,
+                           public DocumentsToTransferCompleteDelegate,
+                           public DownloadFileCompleteDelegate,
+                           public DocumentTransferredFileCompleteDelegate {
+    Q_OBJECT
+
+public:
+    // The service's failure names this class tells apart.
+    static const QString TicketExpiredException;
+    static const QString NotDesktopException;
+    static const QString UnexpectedException;
+    static const QString UnusableTicketMessage;
+    // The title of every notification.
+    static const QString AlertTitle;
+
+    // canDownload: only such a coordinator reports the end of its work (checkForDocumentsFinished).
+    DVFetchWebServices(DVFetchWebServicesDelegate* delegate, bool canDownload);
+    ~DVFetchWebServices() override;
+
+    // Starts a fetch cycle when the queue holds nothing; otherwise the request is dropped.
+    // displayNoNewDocuments: whether an empty document list is announced to the user.
+    void fire(bool displayNoNewDocuments);
+    // Queues a fetch cycle: account information, the document list, then the downloads.
+    void checkForDocuments();
+    void login(const QString& user, const QString& password);
+    // Account information, after a login when no ticket is stored.
+    void accountInfo(const QString& user, const QString& password);
+    void launchDocuvaneWebsite();
+    void cancelDependenciesOfOperation(const std::shared_ptr<Operation>& operation);
+    void handleTicketExpiredException(const std::shared_ptr<DVConcurrentOperation>& operation);
+    void showAlert(const QString& message, const QString& title);
+    // The stored password, deciphered; null when none is stored.
+    QString password() const;
+
+    OperationQueue& queue() { return _queue; }
+    std::optional<QVariantMap> fileList() const;
+    bool displayNoNewDocumentsNotification() const { return _displayNoNewDocumentsNotification.load(); }
+
+    // Completion messages of the operations (main thread).
+    void loginComplete(const std::shared_ptr<DVLoginOperation>& operation) override;
+    void accountInfoComplete(const std::shared_ptr<DVAccountInfoOperation>& operation) override;
+    void logoutComplete(const std::shared_ptr<DVLogoutOperation>& operation) override;
+    void documentsToTransferComplete(const std::shared_ptr<DVDocumentsToTransferOperation>& operation) override;
+    void downloadFileComplete(const std::shared_ptr<DVDownloadFileOperation>& operation) override;
+    void documentTransferredFileComplete(const std::shared_ptr<DVDocumentTransferredOperation>& operation) override;
+
+    // Steps run on the queue's worker threads.
+    void downloadFilesSelector();
+    void launchDocuvaneSelector();
+
+signals:
+    // One document's download ended; for observers that count results (the fetch-cycle tool).
+    void documentDownloaded(const QVariantMap& document, bool succeeded);
+
+private:
+    template <typename Protocol> Protocol* delegateFor() const { return dynamic_cast<Protocol*>(_delegate); }
+    void queueLoginIfNoTicket(const std::shared_ptr<Operation>& dependent, const QString& user,
+                              const QString& password);
+    // Whether a failure means the ticket can no longer be used, and a recovery may still be tried.
+    bool startsRecovery(const std::optional<DVError>& error) const;
+    void operationCountChanged(int count);
+
+    DVFetchWebServicesDelegate* const _delegate;
+    const bool _canDownload;
+    OperationQueue _queue;
+    std::mutex _fireLock;
+    mutable std::mutex _mutex;
+    std::optional<QVariantMap> _fileList;
+    std::shared_ptr<Operation> _launchDocuvaneOperation;
+    std::atomic<bool> _displayNoNewDocumentsNotification{true};
+    // Set by a recovery, cleared when the queue empties: one recovery per chain.
+    std::atomic<bool> _recoveredInChain{false};
+};

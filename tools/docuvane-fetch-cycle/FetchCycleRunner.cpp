@@ -1,0 +1,114 @@
+#include "FetchCycleRunner.h"
+
+#include "DVAccountInfoOperation.h"
+#include "DVLoginOperation.h"
+#include "DVSettingsKeys.h"
+#include "UserDefaults.h"
+
+#include <cstdio>
+
+namespace {
+
+QString failureText(const DVError& error) {
+    const QString reason = error.localizedFailureReason();
+    const QString description = error.localizedDescription();
+    return reason.isEmpty() ? description : QStringLiteral("%1: %2").arg(reason, description);
+}
+
+void printLine(const QString& line, FILE* stream) {
+    std::fprintf(stream, "%s\n", line.toUtf8().constData());
+    std::fflush(stream);
+}
+
+} // namespace
+
+FetchCycleRunner::FetchCycleRunner()
+    : _services(this, true) {
+    connect(&_services, &DVFetchWebServices::documentDownloaded, this,
+            [this](const QVariantMap&, bool succeeded) { ++(succeeded ? _downloaded : _failed); });
+}
+
+int FetchCycleRunner::run() {
+    _clock.start();
+    UserDefaults& defaults = UserDefaults::standardUserDefaults();
+    const QString email = defaults.valueForKey(DVKey(DVSettings::Email)).toString();
+    const QString password = _services.password();
+    if (email.isEmpty() || password.isEmpty()) {
+        printLine(QStringLiteral("no account configured"), stderr);
+        return 1;
+    }
+
+    if (!defaults.valueForKey(DVKey(DVSettings::Ticket)).isValid()) {
+        _services.accountInfo(email, password);
+        waitForQueue();
+        if (!_loginFailure.isEmpty()) {
+            printLine(QStringLiteral("login failed: %1").arg(_loginFailure), stderr);
+            return 1;
+        }
+        if (const QString problem = accountProblem(); !problem.isNull()) {
+            printLine(problem, stderr);
+            return 1;
+        }
+    }
+
+    _accountChecked = false;
+    _services.fire(true);
+    waitForQueue();
+    if (!_loginFailure.isEmpty()) {
+        printLine(QStringLiteral("login failed: %1").arg(_loginFailure), stderr);
+        return 1;
+    }
+    if (const QString problem = accountProblem(); !problem.isNull()) {
+        printLine(problem, stderr);
+        return 1;
+    }
+
+    const std::optional<QVariantMap> list = _services.fileList();
+    const qsizetype documents = list ? list->value(QStringLiteral("documents")).toList().size() : 0;
+    printLine(QStringLiteral("documents=%1 downloaded=%2 failed=%3 seconds=%4")
+                  .arg(documents)
+                  .arg(_downloaded)
+                  .arg(_failed)
+                  .arg(double(_clock.nsecsElapsed()) / 1e9, 0, 'f', 3),
+              stdout);
+    return 0;
+}
+
+void FetchCycleRunner::waitForQueue() {
+    if (_services.queue().operationCount() != 0)
+        _loop.exec();
+}
+
+void FetchCycleRunner::checkForDocumentsFinished() {
+    // Arrives on the thread where the queue emptied.
+    QMetaObject::invokeMethod(&_loop, &QEventLoop::quit, Qt::QueuedConnection);
+}
+
+void FetchCycleRunner::loginComplete(const std::shared_ptr<DVLoginOperation>& operation) {
+    const std::optional<DVError> error = operation->error();
+    _loginFailure = error ? failureText(*error) : QString();
+}
+
+void FetchCycleRunner::accountInfoComplete(const std::shared_ptr<DVAccountInfoOperation>& operation) {
+    // The last answer counts: an expired ticket is answered again after the coordinator's new login.
+    _accountChecked = true;
+    if (const std::optional<DVError> error = operation->error()) {
+        _accountFailure = QStringLiteral("account check failed: %1").arg(failureText(*error));
+        return;
+    }
+    const QVariant destination =
+        operation->accountInfo().value_or(QVariantMap()).value(QStringLiteral("destinationId"));
+    if (destination.toLongLong() != 2) {
+        _accountFailure = QStringLiteral("the account's delivery destination is not this desktop client "
+                                         "(destinationId=%1)")
+                              .arg(destination.isValid() ? destination.toString() : QStringLiteral("missing"));
+        return;
+    }
+    _accountFailure.clear();
+}
+
+QString FetchCycleRunner::accountProblem() const {
+    if (!_accountChecked)
+        return QStringLiteral("account check failed: no reply from the service");
+    return _accountFailure.isEmpty() ? QString() : _accountFailure;
+}

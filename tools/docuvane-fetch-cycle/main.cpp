@@ -1,0 +1,55 @@
+// docuvane-fetch-cycle: runs one fetch cycle of the client without a window, for development and support.
+
+#include "FetchCycleRunner.h"
+#include "UserDefaults.h"
+#include "UserNotificationCenter.h"
+#include "WSLogger.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cstdio>
+
+namespace {
+
+const char kHelp[] =
+    "usage: docuvane-fetch-cycle [--help]\n"
+    "\n"
+    "Runs one fetch cycle of Docuvane Fetch without a window, with the user's settings\n"
+    "($XDG_CONFIG_HOME/docuvane/com.docuvane.DocuvaneFetch.plist; see docuvane-defaults) and the\n"
+    "client's log file (~/Library/Logs/DocuvaneFetch.log):\n"
+    "  1. without a stored ticket, logs in with the stored e-mail and password and checks the account;\n"
+    "  2. asks the service which documents wait, downloads each into the fetch folder and reports it\n"
+    "     transferred.\n"
+    "Prints \"documents=<n> downloaded=<d> failed=<f> seconds=<s>\" and exits 0. Exits 1 with one line\n"
+    "on standard error when no account is configured, the login or the account check fails, or the\n"
+    "account's delivery destination is not this desktop client; 2 on bad usage.\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments().mid(1);
+    if (arguments == QStringList{QStringLiteral("--help")}) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (!arguments.isEmpty()) {
+        std::fprintf(stderr, "docuvane-fetch-cycle: unexpected argument %s\n", qPrintable(arguments.first()));
+        std::fputs(kHelp, stderr);
+        return 2;
+    }
+
+    WSLogger& logger = WSLogger::sharedInstance();
+    logger.setFileName(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
+    UserDefaults::setDiagnosticHandler(
+        [](const QString& message) { WSLogger::sharedInstance().logError("UserDefaults", "load", {message}); });
+    // Without a notification service, what the client would have shown goes to the log.
+    UserNotificationCenter::defaultUserNotificationCenter().setFallback([](const UserNotification& notification) {
+        WSLogger::sharedInstance().logInfo("UserNotificationCenter", "deliverNotification",
+                                           {notification.title + QLatin1Char(':'), notification.informativeText});
+    });
+
+    FetchCycleRunner runner;
+    return runner.run();
+}
