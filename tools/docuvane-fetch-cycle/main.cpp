@@ -1,5 +1,7 @@
 // docuvane-fetch-cycle: runs one fetch cycle of the client without a window, for development and support.
 
+#include "Bundle.h"
+#include "DVSettingsRegistration.h"
 #include "FetchCycleRunner.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
@@ -49,6 +51,9 @@ int main(int argc, char** argv) {
         WSLogger::sharedInstance().logInfo("UserNotificationCenter", "deliverNotification",
                                            {notification.title + QLatin1Char(':'), notification.informativeText});
     });
+
+    // The client fills in its missing settings at every launch; the cycle depends on them.
+    setUserDefaults(UserDefaults::standardUserDefaults(), Bundle::mainBundle());
 
     FetchCycleRunner runner;
     return runner.run();

@@ -1,0 +1,491 @@
+#include "DVAccountInfoOperation.h"
+#include "DVFetchWebServices.h"
+#include "DVLoginOperation.h"
+#include "DVPasswordCipher.h"
+#include "DevDocumentStore.h"
+#include "DevFaultInjector.h"
+#include "DevServerInstance.h"
+#include "ScriptedHttpServer.h"
+#include "TestHome.h"
+#include "UserDefaults.h"
+#include "UserNotificationCenter.h"
+#include "Workspace.h"
+
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrlQuery>
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+const QString kUser = QStringLiteral("anna@example.com");
+const QString kPassword = QStringLiteral("s3cret:pw");
+const QString kExpired =
+    QStringLiteral("com.docuvane.common.exception.TicketExpiredException:Your session has expired");
+
+UserDefaults& settings() {
+    return UserDefaults::standardUserDefaults();
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+} // namespace
+
+// The owner of a coordinator: records every report in the order it came.
+class RecordingOwner : public QObject,
+                       public CheckForDocumentsStartDelegate,
+                       public CheckForDocumentsProgressDelegate,
+                       public CheckForDocumentsFinishedDelegate,
+                       public ServicesLoginCompleteDelegate,
+                       public ServicesAccountInfoCompleteDelegate {
+    Q_OBJECT
+
+public:
+    void checkForDocumentsStart() override { record(QStringLiteral("start")); }
+    void checkForDocumentsProgress(const QVariantMap& document) override {
+        record(QStringLiteral("progress ") + document.value(QStringLiteral("filename")).toString());
+    }
+    void checkForDocumentsFinished() override {
+        record(QStringLiteral("finished"));
+        ++finishedCount;
+    }
+    void loginComplete(const std::shared_ptr<DVLoginOperation>& operation) override {
+        record(operation->error() ? QStringLiteral("login failed") : QStringLiteral("login"));
+    }
+    void accountInfoComplete(const std::shared_ptr<DVAccountInfoOperation>& operation) override {
+        const auto error = operation->error();
+        record(error ? QStringLiteral("account failed ") + error->localizedFailureReason() : QStringLiteral("account"));
+    }
+
+    QStringList events() const {
+        std::lock_guard lock(_mutex);
+        return _events;
+    }
+    qsizetype count(const QString& event) const { return events().count(event); }
+
+    std::atomic<int> finishedCount{0};
+
+private:
+    void record(const QString& event) {
+        std::lock_guard lock(_mutex);
+        _events.append(event);
+    }
+
+    mutable std::mutex _mutex;
+    QStringList _events;
+};
+
+class TestFetchWebServices : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> _work;
+    std::unique_ptr<DevServerInstance> _server;
+    QStringList _notifications;
+    QString _fetchFolder;
+
+    void startServer(qint64 destinationId = 2) {
+        DevServerOptions options;
+        options.documentsFolder = _work->path() + QStringLiteral("/documents");
+        options.user = kUser;
+        options.password = kPassword;
+        options.destinationId = destinationId;
+        options.requestLogPath = _work->path() + QStringLiteral("/requests.jsonl");
+        options.statePath = _work->path() + QStringLiteral("/state.json");
+        _server = std::make_unique<DevServerInstance>(options);
+        QString problem;
+        QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
+        settings().setValue(_server->baseUrl(), QStringLiteral("DocuvaneServerURL"));
+    }
+
+    void addDocuments(const QStringList& names) {
+        for (const QString& name : names)
+            writeFile(_work->path() + QStringLiteral("/documents/") + name, name.toUtf8() + " content");
+    }
+
+    void fault(const QByteArray& json) {
+        QString problem;
+        QVERIFY2(_server->faults().add(json, &problem), qPrintable(problem));
+    }
+
+    // The requests the service received, as "op ticket" lines ("op" alone for a login).
+    QStringList requests() const {
+        QStringList lines;
+        QFile log(_work->path() + QStringLiteral("/requests.jsonl"));
+        if (!log.open(QIODevice::ReadOnly))
+            return lines;
+        for (const QByteArray& line : log.readAll().split('\n')) {
+            if (line.isEmpty())
+                continue;
+            const QUrlQuery query(QUrl(QJsonDocument::fromJson(line).object().value("path").toString()).query());
+            QString entry = query.queryItemValue(QStringLiteral("op"));
+            if (query.hasQueryItem(QStringLiteral("ticket")))
+                entry += QLatin1Char(' ') + query.queryItemValue(QStringLiteral("ticket"));
+            lines.append(entry);
+        }
+        return lines;
+    }
+
+    QStringList requestedOperations() const {
+        QStringList ops;
+        for (const QString& line : requests())
+            ops.append(line.section(QLatin1Char(' '), 0, 0));
+        return ops;
+    }
+
+    QStringList fetchedFiles() const {
+        QStringList files;
+        QDirIterator it(_fetchFolder, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files.append(QDir(_fetchFolder).relativeFilePath(it.next()));
+        files.sort();
+        return files;
+    }
+
+    QList<DevDocument> waitingDocuments() const {
+        QList<DevDocument> waiting;
+        QString problem;
+        _server->store().scan(&waiting, nullptr, &problem);
+        return waiting;
+    }
+
+    QString storedTicket() const { return settings().valueForKey(QStringLiteral("ticket")).toString(); }
+
+    void waitUntilIdle(DVFetchWebServices& services, RecordingOwner* owner = nullptr, int finished = 1) {
+        QTRY_COMPARE_WITH_TIMEOUT(services.queue().operationCount(), 0, 20000);
+        if (owner)
+            QTRY_COMPARE(owner->finishedCount.load(), finished);
+        // Notifications posted from the queue's threads before it emptied.
+        QCoreApplication::processEvents();
+    }
+
+    void signIn() {
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.login(kUser, kPassword);
+        waitUntilIdle(services, &owner);
+        QVERIFY(!storedTicket().isEmpty());
+    }
+
+private slots:
+    void initTestCase() {
+        // Notifications are recorded, never shown on a desktop the tests might run on.
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        UserNotificationCenter::defaultUserNotificationCenter().setFallback(
+            [this](const UserNotification& notification) { _notifications.append(notification.informativeText); });
+    }
+
+    void init() {
+        _work = std::make_unique<QTemporaryDir>();
+        _fetchFolder = _work->path() + QStringLiteral("/Docuvane Fetch");
+        _notifications.clear();
+        settings().setPersistentDomain({{QStringLiteral("email"), kUser},
+                                        {QStringLiteral("password"), encryptPassword(kPassword)},
+                                        {QStringLiteral("dropboxFolderPath"), _fetchFolder},
+                                        {QStringLiteral("useGrowlNotifications"), qint64(1)}},
+                                       UserDefaults::standardDomainName());
+        startServer();
+    }
+
+    void cleanup() {
+        _server->stop();
+        _server.reset();
+        Workspace::setOpener({});
+    }
+
+    void cycleWithoutTicketLogsInFirst() {
+        addDocuments({QStringLiteral("Taxes/2023/scan 1.pdf"), QStringLiteral("report.txt")});
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(false);
+        waitUntilIdle(services, &owner);
+
+        QCOMPARE(fetchedFiles(), (QStringList{"Inbox/report.txt", "Taxes/2023/scan 1.pdf"}));
+        for (const QString& request : requests())
+            QVERIFY2(!request.contains(QStringLiteral("(null)")), qPrintable(request));
+        QCOMPARE(requestedOperations().mid(0, 3), (QStringList{"userlogin", "accountinfo", "docstotransfer"}));
+        QCOMPARE(owner.events().first(), QStringLiteral("start"));
+        QCOMPARE(owner.events().last(), QStringLiteral("finished"));
+        QCOMPARE(waitingDocuments().size(), 0);
+    }
+
+    void failedDownloadIsNotReportedTransferred() {
+        addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf"), QStringLiteral("c.pdf")});
+        signIn();
+        fault(R"({"op":"download","fault":"drop","count":1})");
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(false);
+        waitUntilIdle(services, &owner);
+
+        QCOMPARE(fetchedFiles().size(), 2);
+        QCOMPARE(requestedOperations().count(QStringLiteral("download")), 3);
+        QCOMPARE(requestedOperations().count(QStringLiteral("docstransferred")), 2);
+        const auto waiting = waitingDocuments();
+        QCOMPARE(waiting.size(), 1);
+        const QString failed = waiting.first().filename;
+        QVERIFY(!fetchedFiles().contains(QStringLiteral("Inbox/") + failed));
+
+        QCOMPARE(owner.events().filter(QStringLiteral("progress")).size(), 3);
+        QCOMPARE(_notifications.size(), 3);
+        QCOMPARE(_notifications
+                     .filter(QStringLiteral("Download Document FAILED!  Id = %1, FileName = %2")
+                                 .arg(waiting.first().id)
+                                 .arg(failed))
+                     .size(),
+                 1);
+        QCOMPARE(_notifications.filter(QStringLiteral(" successfully downloaded to %1/Inbox").arg(_fetchFolder)).size(),
+                 2);
+    }
+
+    void onlyTheDesktopDestinationGetsDocuments_data() {
+        QTest::addColumn<qint64>("destination");
+        QTest::newRow("0") << qint64(0);
+        QTest::newRow("1") << qint64(1);
+        QTest::newRow("3") << qint64(3);
+    }
+
+    void onlyTheDesktopDestinationGetsDocuments() {
+        QFETCH(qint64, destination);
+        _server->stop();
+        startServer(destination);
+        addDocuments({QStringLiteral("a.pdf")});
+        signIn();
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(true);
+        waitUntilIdle(services, &owner);
+
+        QCOMPARE(owner.events(), (QStringList{"start", "account", "finished"}));
+        QVERIFY(!requestedOperations().contains(QStringLiteral("docstotransfer")));
+        QVERIFY(fetchedFiles().isEmpty());
+        QVERIFY(_notifications.isEmpty());
+    }
+
+    void accountWithoutDestinationGetsNothing() {
+        ScriptedHttpServer service([](const ScriptedHttpServer::Request&) {
+            return ScriptedHttpServer::reply(R"({"account":{"email":"anna@example.com"}})");
+        });
+        settings().setValue(service.baseURL(), QStringLiteral("DocuvaneServerURL"));
+        settings().setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(true);
+        waitUntilIdle(services, &owner);
+
+        QCOMPARE(owner.events(), (QStringList{"start", "account", "finished"}));
+        QCOMPARE(service.requests().size(), size_t(1));
+    }
+
+    void expiredTicketAtAccountStepLogsInAgainOnly() {
+        addDocuments({QStringLiteral("a.pdf")});
+        settings().setValue(QStringLiteral("stale"), QStringLiteral("ticket"));
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(false);
+        waitUntilIdle(services, &owner);
+
+        QCOMPARE(requestedOperations(), (QStringList{"accountinfo", "userlogin", "accountinfo"}));
+        QCOMPARE(requests().first(), QStringLiteral("accountinfo stale"));
+        QCOMPARE(requests().last(), QStringLiteral("accountinfo ") + storedTicket());
+        QCOMPARE(owner.events(),
+                 (QStringList{"start", "account failed com.docuvane.common.exception.TicketExpiredException", "login",
+                              "account", "finished"}));
+        // The documents wait for the next cycle.
+        QVERIFY(fetchedFiles().isEmpty());
+    }
+
+    void expiredTicketAtListStepRunsAWholeNewCycle() {
+        addDocuments({QStringLiteral("a.pdf")});
+        signIn();
+        const QString firstTicket = storedTicket();
+        fault(QStringLiteral(R"({"op":"docstotransfer","fault":"exception","text":"%1"})").arg(kExpired).toUtf8());
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(false);
+        waitUntilIdle(services, &owner);
+
+        QCOMPARE(owner.count(QStringLiteral("start")), 2);
+        QCOMPARE(fetchedFiles(), QStringList{"Inbox/a.pdf"});
+        QVERIFY(storedTicket() != firstTicket);
+        QCOMPARE(requestedOperations().mid(0, 6), (QStringList{"userlogin", "accountinfo", "docstotransfer",
+                                                               "userlogin", "accountinfo", "docstotransfer"}));
+        for (const QString& request : requests())
+            QVERIFY2(!request.contains(QStringLiteral("(null)")), qPrintable(request));
+        QVERIFY(_notifications.filter(QStringLiteral("expired")).isEmpty());
+    }
+
+    void recoveryHappensOncePerChain_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("expired") << kExpired;
+        QTest::newRow("unusable ticket") << QStringLiteral("com.docuvane.common.exception.UnexpectedException:Could "
+                                                           "not retreive user associated with supplied ticket");
+    }
+
+    void recoveryHappensOncePerChain() {
+        QFETCH(QString, reply);
+        signIn();
+        // The service refuses the ticket again right after the new login.
+        fault(QStringLiteral(R"({"op":"accountinfo","fault":"exception","count":2,"text":"%1"})").arg(reply).toUtf8());
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(false);
+        waitUntilIdle(services, &owner);
+
+        QCOMPARE(requestedOperations(), (QStringList{"userlogin", "accountinfo", "userlogin", "accountinfo"}));
+        QCOMPARE(owner.count(QStringLiteral("login")), 1);
+        QCOMPARE(owner.events().last(), QStringLiteral("finished"));
+
+        // The next chain may recover again.
+        fault(QStringLiteral(R"({"op":"accountinfo","fault":"exception","count":1,"text":"%1"})").arg(reply).toUtf8());
+        services.fire(false);
+        waitUntilIdle(services, &owner, 2);
+        QCOMPARE(owner.count(QStringLiteral("login")), 2);
+        QCOMPARE(owner.events().filter(QStringLiteral("account")).last(), QStringLiteral("account"));
+    }
+
+    void failedListStopsTheChain() {
+        addDocuments({QStringLiteral("a.pdf")});
+        signIn();
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(false);
+        waitUntilIdle(services, &owner);
+        QCOMPARE(fetchedFiles(), QStringList{"Inbox/a.pdf"});
+
+        // The old list still names a.pdf: the download step must not run over it again.
+        fault(
+            R"({"op":"docstotransfer","fault":"exception","text":"com.docuvane.common.exception.DatabaseException:Try later"})");
+        const qsizetype before = requests().size();
+        _notifications.clear();
+        services.fire(true);
+        waitUntilIdle(services, &owner, 2);
+        QCOMPARE(requestedOperations().mid(before), (QStringList{"accountinfo", "docstotransfer"}));
+        QCOMPARE(_notifications, QStringList{"Try later"});
+    }
+
+    void garbledListIsNotAnnouncedAsEmpty() {
+        signIn();
+        fault(R"({"op":"docstotransfer","fault":"http500"})");
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(true);
+        waitUntilIdle(services, &owner);
+        QVERIFY(_notifications.filter(QStringLiteral("No new documents")).isEmpty());
+    }
+
+    void emptyListAnnouncement_data() {
+        QTest::addColumn<bool>("announce");
+        QTest::addColumn<int>("useNotifications");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("asked") << true << 1 << QStringList{"No new documents to download"};
+        QTest::newRow("quiet") << false << 1 << QStringList{};
+        QTest::newRow("notifications off") << true << 0 << QStringList{};
+    }
+
+    void emptyListAnnouncement() {
+        QFETCH(bool, announce);
+        QFETCH(int, useNotifications);
+        QFETCH(QStringList, expected);
+        settings().setInteger(useNotifications, QStringLiteral("useGrowlNotifications"));
+        signIn();
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(announce);
+        waitUntilIdle(services, &owner);
+        QCOMPARE(_notifications, expected);
+        QCOMPARE(owner.events(), (QStringList{"start", "account", "finished"}));
+    }
+
+    void notificationsOffStillReportsToTheOwner() {
+        settings().setInteger(0, QStringLiteral("useGrowlNotifications"));
+        addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")});
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(true);
+        waitUntilIdle(services, &owner);
+        QVERIFY(_notifications.isEmpty());
+        QCOMPARE(owner.events().filter(QStringLiteral("progress")).size(), 2);
+        QCOMPARE(fetchedFiles().size(), 2);
+    }
+
+    void fireIsDroppedWhileBusy() {
+        signIn();
+        std::mutex gate;
+        gate.lock();
+        Workspace::setOpener([&](const QUrl&) {
+            std::lock_guard wait(gate); // holds the website step until the test lets it go
+            return true;
+        });
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.launchDocuvaneWebsite();
+        services.fire(true);
+        QCOMPARE(services.displayNoNewDocumentsNotification(), true);
+        services.fire(false);
+        QCOMPARE(services.displayNoNewDocumentsNotification(), true);
+        gate.unlock();
+        waitUntilIdle(services, &owner);
+        QCOMPARE(owner.count(QStringLiteral("start")), 0);
+        QVERIFY(!requestedOperations().contains(QStringLiteral("accountinfo")));
+    }
+
+    void coordinatorWithoutDownloadRoleNeverReportsTheEnd() {
+        addDocuments({QStringLiteral("a.pdf")});
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, false);
+        services.fire(false);
+        QTRY_COMPARE_WITH_TIMEOUT(fetchedFiles(), QStringList{"Inbox/a.pdf"}, 20000);
+        waitUntilIdle(services);
+        QTest::qWait(50);
+        QCOMPARE(owner.finishedCount.load(), 0);
+    }
+
+    void failedLoginCancelsTheAccountStep() {
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.accountInfo(kUser, QStringLiteral("wrong"));
+        waitUntilIdle(services, &owner);
+        QCOMPARE(owner.events(), (QStringList{"login failed", "finished"}));
+        QCOMPARE(requestedOperations(), QStringList{"userlogin"});
+        QVERIFY(!settings().valueForKey(QStringLiteral("ticket")).isValid());
+    }
+
+    void websiteOpensWithTheTicket_data() {
+        QTest::addColumn<QVariant>("ticket");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("signed in") << QVariant(QStringLiteral("T123"))
+                                   << QStringLiteral("/htmlclient/index.html?ticket=T123");
+        QTest::newRow("no ticket") << QVariant() << QString();
+        QTest::newRow("empty ticket") << QVariant(QStringLiteral("")) << QString();
+    }
+
+    void websiteOpensWithTheTicket() {
+        QFETCH(QVariant, ticket);
+        QFETCH(QString, path);
+        settings().setValue(ticket, QStringLiteral("ticket"));
+        QStringList opened;
+        std::mutex mutex;
+        Workspace::setOpener([&](const QUrl& url) {
+            std::lock_guard lock(mutex);
+            opened.append(url.toString());
+            return true;
+        });
+        DVFetchWebServices services(nullptr, false);
+        services.launchDocuvaneWebsite();
+        waitUntilIdle(services);
+        std::lock_guard lock(mutex);
+        QCOMPARE(opened, QStringList{_server->baseUrl() + path});
+    }
+};
+
+DV_TEST_GUILESS_MAIN(TestFetchWebServices)
+#include "tst_fetchwebservices.moc"

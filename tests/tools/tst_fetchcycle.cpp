@@ -1,0 +1,127 @@
+#include "DVPasswordCipher.h"
+#include "DevServerProcess.h"
+#include "TestHome.h"
+#include "UserDefaults.h"
+
+#include <QDirIterator>
+#include <QRegularExpression>
+
+// Runs docuvane-fetch-cycle as support would, against the development service started as its own process.
+class TestFetchCycle : public QObject {
+    Q_OBJECT
+
+private:
+    struct Result {
+        int status;
+        QString out;
+        QString err;
+    };
+
+    std::unique_ptr<QTemporaryDir> _work;
+    std::unique_ptr<DevServerProcess> _server;
+
+    QString fetchFolder() const { return _work->path() + QStringLiteral("/home/Desktop/Docuvane Fetch"); }
+
+    void startServer(const QStringList& extra = {}) {
+        QDir().mkpath(_work->path() + "/documents/Letters");
+        QFile file(_work->path() + "/documents/Letters/hello.txt");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("hello");
+        file.close();
+        _server = std::make_unique<DevServerProcess>();
+        QVERIFY(_server->start(
+            QStringList{"--documents", _work->path() + "/documents", "--user", "anna@example.com", "--password", "pw"} +
+            extra));
+    }
+
+    // The settings the tool reads, in the tool's own home.
+    UserDefaults settings() const {
+        return UserDefaults(UserDefaults::standardDomainName(),
+                            _work->path() + QStringLiteral("/home/.config/docuvane"));
+    }
+
+    void configureAccount(const QString& password) {
+        UserDefaults defaults = settings();
+        defaults.setValue(QStringLiteral("anna@example.com"), QStringLiteral("email"));
+        defaults.setValue(encryptPassword(password), QStringLiteral("password"));
+        defaults.setValue(_server->baseUrl(), QStringLiteral("DocuvaneServerURL"));
+        defaults.setValue(fetchFolder(), QStringLiteral("dropboxFolderPath"));
+    }
+
+    Result run(const QStringList& arguments = {}) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", _work->path() + "/home");
+        environment.insert("XDG_CONFIG_HOME", _work->path() + "/home/.config");
+        environment.remove("DBUS_SESSION_BUS_ADDRESS");
+        process.setProcessEnvironment(environment);
+        process.start(qEnvironmentVariable("DV_BUILD_DIR") + "/bin/docuvane-fetch-cycle", arguments);
+        process.waitForFinished(60000);
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+
+private slots:
+    void init() { _work = std::make_unique<QTemporaryDir>(); }
+    void cleanup() { _server.reset(); }
+
+    void fetchesAndReportsItsFigures() {
+        startServer();
+        configureAccount(QStringLiteral("pw"));
+        const Result result = run();
+        QCOMPARE(result.status, 0);
+        static const QRegularExpression line(
+            QStringLiteral(R"(^documents=1 downloaded=1 failed=0 seconds=\d+\.\d{3}\n$)"));
+        QVERIFY2(line.match(result.out).hasMatch(), qPrintable(result.out + result.err));
+        QFile fetched(fetchFolder() + "/Letters/hello.txt");
+        QVERIFY(fetched.open(QIODevice::ReadOnly));
+        QCOMPARE(fetched.readAll(), QByteArray("hello"));
+
+        QFile log(_work->path() + "/home/Library/Logs/DocuvaneFetch.log");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray lines = log.readAll();
+        QVERIFY(lines.contains("(DVLoginOperation:start) Info Request:   " + _server->baseUrl().toUtf8() +
+                               "/dvapi/dvapi?op=userlogin&auth=******** "));
+        QVERIFY(lines.contains("hello.txt successfully downloaded to " + fetchFolder().toUtf8() + "/Letters"));
+
+        // Nothing waits any more, and the stored ticket is used without a new login.
+        const Result again = run();
+        QCOMPARE(again.status, 0);
+        QVERIFY2(again.out.startsWith("documents=0 downloaded=0 failed=0 "), qPrintable(again.out));
+    }
+
+    void failuresSayWhich_data() {
+        QTest::addColumn<QStringList>("serverArguments");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no account") << QStringList{} << QString() << "no account configured";
+        QTest::newRow("wrong password") << QStringList{} << "wrong"
+                                        << "login failed: ";
+        QTest::newRow("not the desktop destination") << QStringList{"--destination-id", "3"} << "pw"
+                                                     << "(destinationId=3)";
+    }
+
+    void failuresSayWhich() {
+        QFETCH(QStringList, serverArguments);
+        QFETCH(QString, password);
+        QFETCH(QString, message);
+        startServer(serverArguments);
+        if (!password.isNull())
+            configureAccount(password);
+        const Result result = run();
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.err.contains(message), qPrintable(result.err));
+        QCOMPARE(result.err.count(QLatin1Char('\n')), 1);
+        QVERIFY(!QFileInfo::exists(fetchFolder() + "/Letters/hello.txt"));
+    }
+
+    void usage() {
+        QCOMPARE(run({"--help"}).status, 0);
+        const Result bad = run({"--now"});
+        QCOMPARE(bad.status, 2);
+        QVERIFY(bad.err.contains("usage:"));
+    }
+};
+
+DV_TEST_GUILESS_MAIN(TestFetchCycle)
+#include "tst_fetchcycle.moc"
