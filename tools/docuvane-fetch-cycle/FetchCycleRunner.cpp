@@ -41,11 +41,7 @@ int FetchCycleRunner::run() {
     if (!defaults.valueForKey(DVKey(DVSettings::Ticket)).isValid()) {
         _services.accountInfo(email, password);
         waitForQueue();
-        if (!_loginFailure.isEmpty()) {
-            printLine(QStringLiteral("login failed: %1").arg(_loginFailure), stderr);
-            return 1;
-        }
-        if (const QString problem = accountProblem(); !problem.isNull()) {
+        if (const QString problem = chainProblem(); !problem.isNull()) {
             printLine(problem, stderr);
             return 1;
         }
@@ -54,11 +50,7 @@ int FetchCycleRunner::run() {
     _accountChecked = false;
     _services.fire(true);
     waitForQueue();
-    if (!_loginFailure.isEmpty()) {
-        printLine(QStringLiteral("login failed: %1").arg(_loginFailure), stderr);
-        return 1;
-    }
-    if (const QString problem = accountProblem(); !problem.isNull()) {
+    if (const QString problem = chainProblem(); !problem.isNull()) {
         printLine(problem, stderr);
         return 1;
     }
@@ -107,7 +99,9 @@ void FetchCycleRunner::accountInfoComplete(const std::shared_ptr<DVAccountInfoOp
     _accountFailure.clear();
 }
 
-QString FetchCycleRunner::accountProblem() const {
+QString FetchCycleRunner::chainProblem() const {
+    if (!_loginFailure.isEmpty())
+        return QStringLiteral("login failed: %1").arg(_loginFailure);
     if (!_accountChecked)
         return QStringLiteral("account check failed: no reply from the service");
     return _accountFailure.isEmpty() ? QString() : _accountFailure;

@@ -28,8 +28,9 @@ public:
 private:
     // Runs the event loop until the coordinator's queue has emptied.
     void waitForQueue();
-    // The reason the account cannot receive documents, or a null string when it can.
-    QString accountProblem() const;
+    // Why the last chain brought no documents (a failed login or account check, another destination), or
+    // a null string when the account can receive documents.
+    QString chainProblem() const;
 
     DVFetchWebServices _services;
     QEventLoop _loop;
