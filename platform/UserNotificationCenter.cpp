@@ -1,11 +1,13 @@
 #include "UserNotificationCenter.h"
 
+#include "MainThread.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QThread>
+#include <QFileInfo>
 #include <QVariantMap>
 
 namespace {
@@ -13,6 +15,14 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 constexpr int kExpireDefault = -1;
+
+// The session bus is where the environment names it, or at the per-user runtime folder's "bus" socket.
+bool sessionBusAddressKnown() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
 
 } // namespace
 
@@ -27,19 +37,21 @@ void UserNotificationCenter::setFallback(Fallback fallback) {
 }
 
 void UserNotificationCenter::deliverNotification(const UserNotification& notification) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    if (QThread::currentThread() == app->thread()) {
+    if (MainThread::isMainThread()) {
         post(notification);
         return;
     }
     // The bus connection and the reply watcher belong to the main thread's event loop.
-    QMetaObject::invokeMethod(
-        app, [this, notification] { post(notification); }, Qt::QueuedConnection);
+    MainThread::perform([this, notification] { post(notification); });
 }
 
 void UserNotificationCenter::post(const UserNotification& notification) {
+    // Without a bus address there is nothing to connect to; asking would only start an autolaunch attempt
+    // (and D-Bus's connection thread) for every message.
+    if (!sessionBusAddressKnown()) {
+        fallBack(notification);
+        return;
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         fallBack(notification);

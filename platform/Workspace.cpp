@@ -1,9 +1,10 @@
 #include "Workspace.h"
 
+#include "MainThread.h"
+
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QThread>
 
 #include <mutex>
 
@@ -16,11 +17,10 @@ bool openWithDesktop(const QUrl& url) {
     auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!gui)
         return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
-    if (QThread::currentThread() == gui->thread())
+    if (MainThread::isMainThread())
         return QDesktopServices::openUrl(url);
     // Desktop services belong to the GUI thread.
-    QMetaObject::invokeMethod(
-        gui, [url] { QDesktopServices::openUrl(url); }, Qt::QueuedConnection);
+    MainThread::perform([url] { QDesktopServices::openUrl(url); });
     return true;
 }
 

@@ -4,7 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QSignalSpy>
-#include <QThread>
+#include <thread>
 
 // Stands in for the desktop's notification service on the test's private session bus.
 class FakeNotificationService : public QObject {
@@ -49,13 +49,11 @@ private slots:
         QSignalSpy delivered(&center, &UserNotificationCenter::delivered);
 
         // From a worker thread too: the coordinator announces an empty list from its queue.
-        QThread* worker = QThread::create([&center] {
+        std::thread worker([&center] {
             center.deliverNotification(
                 {QStringLiteral("Docuvane Fetch"), QStringLiteral("No new documents to download")});
         });
-        worker->start();
-        worker->wait();
-        delete worker;
+        worker.join();
         QTRY_COMPARE(delivered.size(), 1);
 
         QCOMPARE(service.calls.size(), 1);

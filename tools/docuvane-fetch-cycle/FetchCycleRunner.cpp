@@ -3,6 +3,7 @@
 #include "DVAccountInfoOperation.h"
 #include "DVLoginOperation.h"
 #include "DVSettingsKeys.h"
+#include "MainThread.h"
 #include "UserDefaults.h"
 
 #include <cstdio>
@@ -73,7 +74,7 @@ void FetchCycleRunner::waitForQueue() {
 
 void FetchCycleRunner::checkForDocumentsFinished() {
     // Arrives on the thread where the queue emptied.
-    QMetaObject::invokeMethod(&_loop, &QEventLoop::quit, Qt::QueuedConnection);
+    MainThread::perform([this] { _loop.quit(); });
 }
 
 void FetchCycleRunner::loginComplete(const std::shared_ptr<DVLoginOperation>& operation) {
