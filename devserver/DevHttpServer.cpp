@@ -57,9 +57,10 @@ DevHttpServer::DevHttpServer(DevService& service)
     _server->set_payload_max_length(kLargestRequestBody);
     // The library's default also sets SO_REUSEPORT, with which a second server on a taken port would
     // quietly share its connections instead of failing to listen.
-    _server->set_socket_options([](socket_t socket) {
+    _server->set_socket_options([this](socket_t socket) {
         const int yes = 1;
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        _listeningSocket = socket;
     });
     const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         serve(request, response);
@@ -93,6 +94,10 @@ bool DevHttpServer::start(int port, QString* problem) {
                            .arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
+    // The library listens with a backlog of 5. A client opening ten connections at once (one per request)
+    // then has some of its connection requests dropped, and each waits a whole second for the retry.
+    if (_listeningSocket >= 0)
+        ::listen(_listeningSocket, SOMAXCONN);
     // The library writes without MSG_NOSIGNAL: a client that hangs up must be a failed write, not the end of
     // the process.
     std::signal(SIGPIPE, SIG_IGN);

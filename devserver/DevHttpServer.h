@@ -38,6 +38,7 @@ private:
 
     DevService& _service;
     std::unique_ptr<httplib::Server> _server;
+    int _listeningSocket = -1;
     std::thread _thread;
     std::atomic<bool> _finished{false};
     int _port = 0;
