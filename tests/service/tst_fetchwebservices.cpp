@@ -384,18 +384,14 @@ private slots:
 
     void emptyListAnnouncement_data() {
         QTest::addColumn<bool>("announce");
-        QTest::addColumn<int>("useNotifications");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("asked") << true << 1 << QStringList{"No new documents to download"};
-        QTest::newRow("quiet") << false << 1 << QStringList{};
-        QTest::newRow("notifications off") << true << 0 << QStringList{};
+        QTest::newRow("asked") << true << QStringList{"No new documents to download"};
+        QTest::newRow("quiet") << false << QStringList{};
     }
 
     void emptyListAnnouncement() {
         QFETCH(bool, announce);
-        QFETCH(int, useNotifications);
         QFETCH(QStringList, expected);
-        settings().setInteger(useNotifications, QStringLiteral("useGrowlNotifications"));
         signIn();
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
