@@ -10,9 +10,6 @@
 // first line and stops it with SIGTERM. Its standard error goes to a file, which a failing test can show.
 class DevServerProcess {
 public:
-    DevServerProcess() = default;
-    DevServerProcess(const DevServerProcess&) = delete;
-    DevServerProcess& operator=(const DevServerProcess&) = delete;
     ~DevServerProcess() {
         if (_process.state() != QProcess::NotRunning) {
             _process.kill();

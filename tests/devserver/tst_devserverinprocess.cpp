@@ -26,17 +26,15 @@ void writeFile(const QString& path, const QByteArray& content) {
 }
 
 // Each call is a connection of its own, so that calls from several threads never share one.
-std::optional<QByteArray> call(int port, const QByteArray& target, const QByteArray& body = QByteArray()) {
+std::optional<QByteArray> call(int port, const QByteArray& query, const QByteArray& body = QByteArray()) {
     httplib::Client client("127.0.0.1", port);
     client.set_url_encode(false);
     client.set_read_timeout(120, 0);
-    httplib::Result result = body.isNull()
-                                 ? client.Get(target.constData())
-                                 : client.Post(target.constData(), body.constData(), static_cast<size_t>(body.size()),
-                                               "application/x-www-form-urlencoded");
-    if (!result)
-        return std::nullopt;
-    return QByteArray::fromStdString(result->body);
+    const std::string target = "/dvapi/dvapi?" + query.toStdString();
+    httplib::Result result = body.isNull() ? client.Get(target)
+                                           : client.Post(target, body.constData(), static_cast<size_t>(body.size()),
+                                                         "application/x-www-form-urlencoded");
+    return result ? std::optional(QByteArray::fromStdString(result->body)) : std::nullopt;
 }
 
 } // namespace
@@ -46,11 +44,12 @@ class TestDevServerInProcess : public QObject {
 
 private:
     std::unique_ptr<QTemporaryDir> _dir;
-    QList<QByteArray> _contents; // documents/doc-<i>.bin
+    QList<QByteArray> _contents; // documents/doc-<i>.bin, ids 1.. in that order
 
     QString documentsFolder() const { return _dir->filePath("documents"); }
 
-    std::unique_ptr<DevServerInstance> startedServer() {
+    // The server and a ticket for it; no server when it cannot start.
+    std::pair<std::unique_ptr<DevServerInstance>, QByteArray> startedServer() {
         DevServerOptions options;
         options.documentsFolder = documentsFolder();
         options.user = "anna@example.com";
@@ -60,14 +59,11 @@ private:
         QString problem;
         if (server->start(&problem) != DevServerInstance::Failure::None) {
             qWarning() << problem;
-            return nullptr;
+            return {};
         }
-        return server;
-    }
-
-    static QByteArray login(int port) {
         const QByteArray auth = QByteArray("anna@example.com:secret").toBase64();
-        return call(port, "/dvapi/dvapi?op=userlogin&auth=" + auth).value_or("???").chopped(3);
+        const QByteArray ticket = call(server->port(), "op=userlogin&auth=" + auth).value_or("???").chopped(3);
+        return {std::move(server), ticket};
     }
 
 private slots:
@@ -85,26 +81,22 @@ private slots:
     }
 
     void manyClientsAtOnce() {
-        const std::unique_ptr<DevServerInstance> server = startedServer();
+        const auto [server, ticket] = startedServer();
         QVERIFY(server);
         const int port = server->port();
-        const QByteArray ticket = login(port);
-        // Ids follow the file names, doc-0.bin first.
         std::vector<std::future<bool>> clients;
         for (int i = 0; i < 10; ++i) {
             const qint64 id = i % _contents.size() + 1;
             const QByteArray expected = _contents.at(i % _contents.size());
-            clients.push_back(std::async(std::launch::async, [=] {
-                const auto bytes = call(port, "/dvapi/dvapi?op=download&ticket=" + ticket, idBody(id));
-                const auto report =
-                    call(port, "/dvapi/dvapi?op=docstransferred&json=true&ticket=" + ticket, idBody(id));
+            clients.push_back(std::async(std::launch::async, [=, &ticket] {
+                const auto bytes = call(port, "op=download&ticket=" + ticket, idBody(id));
+                const auto report = call(port, "op=docstransferred&json=true&ticket=" + ticket, idBody(id));
                 return bytes == expected && report && !report->contains("exception");
             }));
         }
         for (auto& client : clients)
             QVERIFY(client.get());
-        QCOMPARE(call(port, "/dvapi/dvapi?op=docstotransfer&json=true&ticket=" + ticket),
-                 QByteArray(R"({"documents":[]})"));
+        QCOMPARE(call(port, "op=docstotransfer&json=true&ticket=" + ticket), QByteArray(R"({"documents":[]})"));
 
         // Every mark made from those threads reached the state file.
         server->stop();
@@ -112,23 +104,19 @@ private slots:
         QString problem;
         QVERIFY2(reread.load(&problem), qPrintable(problem));
         QList<DevDocument> waiting;
-        QVERIFY(reread.scan(&waiting, nullptr, &problem));
-        QCOMPARE(waiting.size(), 0);
+        QVERIFY(reread.scan(&waiting, nullptr, &problem) && waiting.isEmpty());
     }
 
     void stopEndsStalledRequests() {
-        const std::unique_ptr<DevServerInstance> server = startedServer();
+        const auto [server, ticket] = startedServer();
         QVERIFY(server);
-        const int port = server->port();
-        const QByteArray ticket = login(port);
         QString problem;
         QVERIFY(server->faults().add(R"({"op":"download","fault":"stall","seconds":600,"count":3})", &problem));
         std::vector<std::future<std::optional<QByteArray>>> stalled;
-        for (int i = 0; i < 3; ++i) {
-            stalled.push_back(std::async(std::launch::async, [=] {
-                return call(port, "/dvapi/dvapi?op=download&ticket=" + ticket, idBody(2));
+        for (int i = 0; i < 3; ++i)
+            stalled.push_back(std::async(std::launch::async, [port = server->port(), &ticket] {
+                return call(port, "op=download&ticket=" + ticket, idBody(2));
             }));
-        }
         QTRY_VERIFY_WITH_TIMEOUT(server->faults().pending().isEmpty(), 30000);
         server->stop();
         for (auto& request : stalled)
