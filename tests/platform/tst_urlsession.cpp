@@ -48,11 +48,8 @@ Outcome send(const URLRequest& request, qsizetype streamAbove = -1) {
     return promise->get_future().get();
 }
 
-QByteArray patterned(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 131) >> 3);
-    return bytes;
+template <typename... T> void row(const char* name, const T&... values) {
+    (QTest::newRow(name) << ... << values);
 }
 
 } // namespace
@@ -63,80 +60,70 @@ class TestURLSession : public QObject {
     ScriptedHttpServer _server;
 
 private slots:
-    void requestIsSentByteForByte_data() {
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("GET, absent ticket")
-            << QByteArray("/dvapi/dvapi?op=docstotransfer&ticket=(null)") << QByteArray();
-        QTest::newRow("GET, escapes and dot segments kept")
-            << QByteArray("/a/../b?auth=dTp2Oio/+Q==&x=%25%7E") << QByteArray();
-        QTest::newRow("POST, XML unescaped")
-            << QByteArray("/p?op=download") << QByteArray("flexdownloaddata=<request><ids><id>42</id></ids></request>");
-        QTest::newRow("POST, empty body") << QByteArray("/p") << QByteArray("");
+    // A request that arrives does so byte for byte, and its reply delivers status and body as they are (""
+    // is not "no body"); one that cannot be sent or answered delivers the transport error and no body.
+    // "<base>" is the scripted server, "<tls>" the same spoken to over TLS.
+    void exchanges_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QByteArray>("body"); // null for a GET
+        QTest::addColumn<ScriptedHttpServer::Reply>("answer");
+        QTest::addColumn<qint64>("errorCode");
+        const auto on = [](const char* name, const QString& url, const QByteArray& body,
+                           const ScriptedHttpServer::Reply& answer,
+                           qint64 errorCode = 0) { row(name, url, body, answer, errorCode); };
+        const QByteArray get, form = "flexdownloaddata=<request><ids><id>42</id></ids></request>";
+        const auto reply = [](const auto&... args) { return ScriptedHttpServer::reply(args...); };
+        on("GET, escapes, dot segments, absent ticket", "<base>/a/../b?auth=dTp2Oio/+Q==&x=%25%7e&t=(null)", get,
+           reply("ok"));
+        on("POST, XML unescaped, slowly", "<base>/p?op=download", form, reply("ticket", 200, false, 1200));
+        on("POST, empty body, empty reply", "<base>/p", QByteArray(""), reply(""));
+        on("error page", "<base>/r", get, reply("<html>500</html>", 500));
+        on("invalid UTF-8, NUL", "<base>/r", get, reply(QByteArray("\xff\0(", 3)));
+        on("dropped inside the body", "<base>/r", get, reply("part", 200, true),
+           DVError::URLErrorNetworkConnectionLost);
+        on("idle past the timeout", "<base>/r", get, reply("late", 200, false, 2500), DVError::URLErrorTimedOut);
+        on("nobody listening", "http://127.0.0.1:1/x", get, {}, DVError::URLErrorCannotConnectToHost);
+        on("TLS to a plain server", "<tls>/x", get, {}, DVError::URLErrorSecureConnectionFailed);
+        on("blank in the URL", "<base>/x?a=b c", get, {}, DVError::URLErrorBadURL);
+        on("stray percent", "<base>/p?t=100%", get, {}, DVError::URLErrorBadURL);
+        on("angle bracket", "<base>/p?t=<x>", get, {}, DVError::URLErrorBadURL);
+        on("non-ASCII", "<base>/p?t=\u00e9", get, {}, DVError::URLErrorBadURL);
+        on("no host", "http:///p", get, {}, DVError::URLErrorBadURL);
+        on("not http", "file:///etc/passwd", get, {}, DVError::URLErrorUnsupportedURL);
+        on("absent base", "(null)/dvapi/dvapi?op=userlogout&ticket=(null)", get, {}, DVError::URLErrorUnsupportedURL);
     }
 
-    void requestIsSentByteForByte() {
-        QFETCH(QByteArray, target);
+    void exchanges() {
+        QFETCH(QString, url);
         QFETCH(QByteArray, body);
-        _server.setScript([](const auto&) { return ScriptedHttpServer::reply("ok"); });
-        const QByteArray url = _server.baseURL().toLatin1() + target;
-        QVERIFY(!send(body.isNull() ? URLRequest::get(url) : URLRequest::post(url, body)).error);
+        QFETCH(ScriptedHttpServer::Reply, answer);
+        QFETCH(qint64, errorCode);
+        _server.setScript([answer](const auto&) { return answer; });
+        url.replace("<base>", _server.baseURL()).replace("<tls>", QString(_server.baseURL()).replace("http", "https"));
+        URLRequest request = body.isNull() ? URLRequest::get(url.toUtf8()) : URLRequest::post(url.toUtf8(), body);
+        request.timeoutInterval = 2;
+        const Outcome outcome = send(request);
+        QCOMPARE(outcome.error ? outcome.error->code() : 0, errorCode);
+        if (errorCode != 0) {
+            QCOMPARE(outcome.error->domain(), DVError::URLDomain);
+            QVERIFY(!outcome.body);
+            return;
+        }
+        QCOMPARE(outcome.status, answer.status);
+        QCOMPARE(outcome.body, std::optional<QByteArray>(answer.body));
         const auto requests = _server.requests();
         QCOMPARE(requests.size(), size_t(1));
+        QCOMPARE(_server.baseURL() + requests[0].target, url);
         QCOMPARE(requests[0].method, body.isNull() ? QByteArray("GET") : QByteArray("POST"));
-        QCOMPARE(requests[0].target, target);
         QCOMPARE(requests[0].body, body);
         QCOMPARE(requests[0].contentType,
                  body.isNull() ? QByteArray() : QByteArray("application/x-www-form-urlencoded"));
     }
 
-    // Every reply that arrived delivers its status and body as they are ("" is not "no body"); a reply
-    // that did not arrive delivers the transport error and no body.
-    void replies_data() {
-        QTest::addColumn<ScriptedHttpServer::Reply>("answer");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<qint64>("errorCode");
-        QTest::newRow("ok, slowly") << ScriptedHttpServer::reply("ticket", 200, false, 1200) << "" << qint64(0);
-        QTest::newRow("empty") << ScriptedHttpServer::reply("") << "" << qint64(0);
-        QTest::newRow("error page") << ScriptedHttpServer::reply("<html>500</html>", 500) << "" << qint64(0);
-        QTest::newRow("invalid UTF-8, NUL") << ScriptedHttpServer::reply(QByteArray("\xff\0(", 3)) << "" << qint64(0);
-        QTest::newRow("dropped inside the body")
-            << ScriptedHttpServer::reply("part", 200, true) << "" << qint64(DVError::URLErrorNetworkConnectionLost);
-        QTest::newRow("idle past the timeout")
-            << ScriptedHttpServer::reply("late", 200, false, 2500) << "" << qint64(DVError::URLErrorTimedOut);
-        QTest::newRow("nobody listening")
-            << ScriptedHttpServer::Reply() << "http://127.0.0.1:1/x" << qint64(DVError::URLErrorCannotConnectToHost);
-        QTest::newRow("blank in the URL")
-            << ScriptedHttpServer::Reply() << "<base>/x?a=b c" << qint64(DVError::URLErrorBadURL);
-        QTest::newRow("not http") << ScriptedHttpServer::Reply() << "file:///etc/passwd"
-                                  << qint64(DVError::URLErrorUnsupportedURL);
-        QTest::newRow("TLS to a plain server")
-            << ScriptedHttpServer::Reply() << "<tls>/x" << qint64(DVError::URLErrorSecureConnectionFailed);
-    }
-
-    void replies() {
-        QFETCH(ScriptedHttpServer::Reply, answer);
-        QFETCH(QString, url);
-        QFETCH(qint64, errorCode);
-        _server.setScript([answer](const auto&) { return answer; });
-        url = url.isEmpty() ? _server.baseURL() + "/r" : url;
-        url.replace("<base>", _server.baseURL()).replace("<tls>", QString(_server.baseURL()).replace("http", "https"));
-        URLRequest request = URLRequest::get(url.toLatin1());
-        request.timeoutInterval = 2;
-        const Outcome outcome = send(request);
-        if (errorCode == 0) {
-            QVERIFY(!outcome.error);
-            QCOMPARE(outcome.status, answer.status);
-            QCOMPARE(outcome.body, std::optional<QByteArray>(answer.body));
-        } else {
-            QCOMPARE(outcome.error ? outcome.error->code() : 0, errorCode);
-            QCOMPARE(outcome.error->domain(), DVError::URLDomain);
-            QVERIFY(!outcome.body);
-        }
-    }
-
     void streamedBodyArrivesWholeOrIsStopped() {
-        const QByteArray body = patterned(3 * 1024 * 1024 + 17);
+        QByteArray body(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+        for (qsizetype i = 0; i < body.size(); ++i)
+            body[i] = char((i * 131) >> 3);
         _server.setScript([body](const auto&) { return ScriptedHttpServer::reply(body); });
         const QByteArray url = _server.baseURL().toLatin1() + "/big";
         const Outcome whole = send(URLRequest::get(url), 0);
@@ -170,24 +157,6 @@ private slots:
         server.stop();
         thread.join();
         QCOMPARE(outcome.error ? outcome.error->code() : 0, qint64(DVError::URLErrorSecureConnectionFailed));
-    }
-
-    void validURLs_data() {
-        QTest::addColumn<QByteArray>("url");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("plain") << QByteArray("http://127.0.0.1:8080/dvapi/dvapi?op=x&ticket=(null)") << true;
-        QTest::newRow("https, escapes") << QByteArray("https://h.example/p?t=%41%7e") << true;
-        QTest::newRow("stray percent") << QByteArray("http://h/p?t=100%") << false;
-        QTest::newRow("angle bracket") << QByteArray("http://h/p?t=<x>") << false;
-        QTest::newRow("non-ASCII") << QByteArray("http://h/p?t=\xc3\xa9") << false;
-        QTest::newRow("no host") << QByteArray("http:///p") << false;
-        QTest::newRow("absent base") << QByteArray("(null)/dvapi/dvapi?op=userlogout&ticket=(null)") << false;
-    }
-
-    void validURLs() {
-        QFETCH(QByteArray, url);
-        QFETCH(bool, valid);
-        QCOMPARE(URLSession::isValidURL(url), valid);
     }
 };
 

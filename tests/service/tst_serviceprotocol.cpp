@@ -5,30 +5,37 @@
 
 #include <QtTest>
 
+template <typename... T> static void row(const char* name, const T&... values) {
+    (QTest::newRow(name) << ... << values);
+}
+
 class TestServiceProtocol : public QObject {
     Q_OBJECT
 
 private slots:
-    void forms_data() {
+    // Texts the service sees or the user finds on disk, computed from their parts.
+    void texts_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("account info, escaped as a whole")
-            << DVServiceProtocol::accountInfoURL("http://h:1", "a b%#\u00e9[]\"")
-            << "http://h:1/dvapi/dvapi?op=accountinfo&json=true&ticket=a%20b%25%23%C3%A9%5B%5D%22";
-        QTest::newRow("account info keeps the query set")
-            << DVServiceProtocol::accountInfoURL("h", "!$&'()*+,;=:@/?-._~")
-            << "h/dvapi/dvapi?op=accountinfo&json=true&ticket=!$&'()*+,;=:@/?-._~";
-        QTest::newRow("other tickets go in unchanged")
-            << DVServiceProtocol::downloadURL("h", "a b%") << "h/dvapi/dvapi?op=download&ticket=a b%";
-        QTest::newRow("set error, absent base")
-            << DVServiceProtocol::setErrorURL("(null)") << "(null)/dvapi/dvapi?op=dstseterror&error=unkn";
-        QTest::newRow("auth keeps colons inside the pair")
-            << DVServiceProtocol::authValue("a:b", "c:d") << QString(QByteArray("a:b:c:d").toBase64());
-        QTest::newRow("auth of UTF-8, absent password") << DVServiceProtocol::authValue("j\u00fcrg", QString())
-                                                        << QString(QByteArray("j\xc3\xbcrg:(null)").toBase64());
+        using P = DVServiceProtocol;
+        row("account info, escaped as a whole", P::accountInfoURL("http://h:1", "a b%#\u00e9[]\"!$&'()*+,;=:@/?-._~"),
+            "http://h:1/dvapi/dvapi?op=accountinfo&json=true&ticket=a%20b%25%23%C3%A9%5B%5D%22!$&'()*+,;=:@/?-._~");
+        row("other tickets go in unchanged", P::downloadURL("h", "a b%"), "h/dvapi/dvapi?op=download&ticket=a b%");
+        row("set error, absent base", P::setErrorURL("(null)"), "(null)/dvapi/dvapi?op=dstseterror&error=unkn");
+        row("auth of colons and UTF-8, absent password", P::authValue("j:\u00fc", QString()),
+            QString(QByteArray("j:\xc3\xbc:(null)").toBase64()));
+        row("id: integer beyond a double", P::documentIdText(qlonglong(9007199254740993LL)).value_or("-"),
+            "9007199254740993");
+        row("id: whole double", P::documentIdText(42.0).value_or("-"), "42");
+        row("id: fraction", P::documentIdText(4.25).value_or("-"), "4.25");
+        row("id: numeric text", P::documentIdText("42").value_or("-"), "-");
+        row("id: boolean", P::documentIdText(true).value_or("-"), "-");
+        row("numbered: last extension", DVDocumentWriter::numberedName("data.tar.gz", 2), "data.tar (2).gz");
+        row("numbered: no extension", DVDocumentWriter::numberedName("README", 3), "README (3)");
+        row("numbered: leading dot", DVDocumentWriter::numberedName(".profile", 2), ".profile (2)");
     }
 
-    void forms() {
+    void texts() {
         QFETCH(QString, text);
         QFETCH(QString, expected);
         QCOMPARE(text, expected);
@@ -39,22 +46,15 @@ private slots:
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QString>("expected");
         const QString p = "com.docuvane.common.exception";
-        QTest::newRow("one colon") << p + ".TicketExpiredException:Ticket expired"
-                                   << p + ".TicketExpiredException|Ticket expired";
-        QTest::newRow("two colons") << p + ".UnexpectedException:Could not:retreive"
-                                    << p + ".UnexpectedException|Could not";
-        QTest::newRow("no colon") << p + ".NotDesktopException"
-                                  << "-|-";
-        QTest::newRow("prefix mid-text") << "<p>oops " + p + ".X:boom</p>"
-                                         << "<p>oops " + p + ".X|boom</p>";
-        QTest::newRow("trailing colon") << p + ".X:" << p + ".X|";
-        QTest::newRow("no text (invalid UTF-8)") << QString() << "-|-";
-        QTest::newRow("ordinary reply") << "ticket:with:colons"
-                                        << "no error";
-        QTest::newRow("other case") << "COM.DOCUVANE.COMMON.EXCEPTION.X:y"
-                                    << "no error";
-        QTest::newRow("empty text of a lost reply") << ""
-                                                    << "no error";
+        row("one colon", p + ".TicketExpiredException:Ticket expired", p + ".TicketExpiredException|Ticket expired");
+        row("two colons", p + ".UnexpectedException:Could not:retreive", p + ".UnexpectedException|Could not");
+        row("no colon", p + ".NotDesktopException", "-|-");
+        row("prefix mid-text", "<p>oops " + p + ".X:boom</p>", "<p>oops " + p + ".X|boom</p>");
+        row("trailing colon", p + ".X:", p + ".X|");
+        row("no text (invalid UTF-8)", QString(), "-|-");
+        row("ordinary reply with colons", "ticket:with:colons", "no error");
+        row("other case", "COM.DOCUVANE.COMMON.EXCEPTION.X:y", "no error");
+        row("empty text of a lost reply", "", "no error");
     }
 
     void failureRecognition() {
@@ -73,22 +73,13 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("ticket");
-        QTest::newRow("ticket and three bytes") << QByteArray("abc123\r\n\n") << "abc123\r\n\n"
-                                                << "abc123";
-        QTest::newRow("exactly three bytes") << QByteArray("xyz") << "xyz"
-                                             << "";
-        QTest::newRow("shorter than three") << QByteArray("ab") << "ab"
-                                            << "<none>";
-        QTest::newRow("cut inside a character") << QByteArray("abc\xc3\xa9\n\n") << "abc\u00e9\n\n"
-                                                << "<none>";
-        QTest::newRow("invalid byte") << QByteArray("tick\xff\n\n\n") << "<null>"
-                                      << "<none>";
-        QTest::newRow("overlong slash") << QByteArray("\xc0\xaf...") << "<null>"
-                                        << "<none>";
-        QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80...") << "<null>"
-                                           << "<none>";
-        QTest::newRow("NUL is text") << QByteArray("a\0b...", 6) << QString::fromLatin1("a\0b...", 6)
-                                     << QString::fromLatin1("a\0b", 3);
+        row("ticket and three bytes", QByteArray("abc123\r\n\n"), "abc123\r\n\n", "abc123");
+        row("exactly three bytes", QByteArray("xyz"), "xyz", "");
+        row("shorter than three", QByteArray("ab"), "ab", "<none>");
+        row("cut inside a character", QByteArray("abc\xc3\xa9\n\n"), "abc\u00e9\n\n", "<none>");
+        row("invalid byte", QByteArray("tick\xff\n\n\n"), "<null>", "<none>");
+        row("overlong slash", QByteArray("\xc0\xaf..."), "<null>", "<none>");
+        row("NUL is text", QByteArray("a\0b...", 6), QString::fromLatin1("a\0b...", 6), QString::fromLatin1("a\0b", 3));
     }
 
     void replyTextAndTicket() {
@@ -101,42 +92,19 @@ private slots:
         QVERIFY(!DVServiceProtocol::replyText(std::nullopt).isNull()); // a lost reply is the empty text
     }
 
-    void documentIds_data() {
-        QTest::addColumn<QVariant>("id");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("integer") << QVariant(qlonglong(9007199254740993LL)) << "9007199254740993";
-        QTest::newRow("whole double") << QVariant(42.0) << "42";
-        QTest::newRow("fraction") << QVariant(4.25) << "4.25";
-        QTest::newRow("numeric text") << QVariant("42") << "<none>";
-        QTest::newRow("boolean") << QVariant(true) << "<none>";
-    }
-
-    void documentIds() {
-        QFETCH(QVariant, id);
-        QFETCH(QString, text);
-        QCOMPARE(DVServiceProtocol::documentIdText(id).value_or("<none>"), text);
-    }
-
     void documentPlaces_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<bool>("safe");
-        QTest::newRow("nested, dots inside names") << "In/v1..2/./x"
-                                                   << "..a.pdf" << true;
-        QTest::newRow("fetch folder itself") << ""
-                                             << "a.pdf" << true;
-        QTest::newRow("absolute path") << "/etc"
-                                       << "a.pdf" << false;
-        QTest::newRow("just dot-dot") << ".."
-                                      << "a.pdf" << false;
-        QTest::newRow("NUL in path") << QString::fromLatin1("a\0b", 3) << "a.pdf" << false;
-        QTest::newRow("empty name") << "a"
-                                    << "" << false;
-        QTest::newRow("dot name") << "a"
-                                  << "." << false;
-        QTest::newRow("slash in name") << "a"
-                                       << "b/c.pdf" << false;
-        QTest::newRow("NUL in name") << "a" << QString::fromLatin1("c\0.pdf", 6) << false;
+        row("nested, dots inside names", "In/v1..2/./x", "..a.pdf", true);
+        row("fetch folder itself", "", "a.pdf", true);
+        row("absolute path", "/etc", "a.pdf", false);
+        row("just dot-dot", "..", "a.pdf", false);
+        row("NUL in path", QString::fromLatin1("a\0b", 3), "a.pdf", false);
+        row("empty name", "a", "", false);
+        row("dot name", "a", ".", false);
+        row("slash in name", "a", "b/c.pdf", false);
+        row("NUL in name", "a", QString::fromLatin1("c\0.pdf", 6), false);
     }
 
     void documentPlaces() {
@@ -145,13 +113,6 @@ private slots:
         QFETCH(bool, safe);
         QCOMPARE(DVServiceProtocol::isSafeDocumentPath(path) && DVServiceProtocol::isSafeDocumentFileName(fileName),
                  safe);
-    }
-
-    void numberedNames() {
-        QCOMPARE(DVDocumentWriter::numberedName("Invoice.pdf", 1), "Invoice.pdf");
-        QCOMPARE(DVDocumentWriter::numberedName("data.tar.gz", 2), "data.tar (2).gz");
-        QCOMPARE(DVDocumentWriter::numberedName("README", 3), "README (3)");
-        QCOMPARE(DVDocumentWriter::numberedName(".profile", 2), ".profile (2)");
     }
 };
 
