@@ -260,17 +260,18 @@ bool DVFetchWebServices::startsRecovery(const std::optional<DVError>& error) con
         return false;
     if (sameName(error->failureReason(), TicketExpiredException))
         return true;
-    return sameName(error->failureReason(), UnexpectedException) && error->description() == UnusableTicketMessage;
+    return isUnusableTicketReply(*error);
+}
+
+bool DVFetchWebServices::isUnusableTicketReply(const DVError& error) {
+    return sameName(error.failureReason(), UnexpectedException) && error.description() == UnusableTicketMessage;
 }
 
 void DVFetchWebServices::handleTicketExpiredException(const std::shared_ptr<DVConcurrentOperation>& operation) {
     dvGuard(this, "handleTicketExpiredException", [&] {
         const std::optional<DVError> error = operation->error();
-        const QString reason = error ? error->localizedFailureReason() : QString();
-        const bool expired = reason.contains(DVKey(TicketExpiredException));
-        const bool unusable = sameName(error ? error->failureReason() : std::nullopt, UnexpectedException) &&
-                              error->description() == UnusableTicketMessage;
-        if (!expired && !unusable)
+        if (!error || (!error->localizedFailureReason().contains(DVKey(TicketExpiredException)) &&
+                       !isUnusableTicketReply(*error)))
             return;
 
         // Once per chain: a service that keeps refusing the new ticket must not make us log in forever.

@@ -85,6 +85,8 @@ private:
                               const QString& password);
     // Whether a failure means the ticket can no longer be used, and a recovery may still be tried.
     bool startsRecovery(const std::optional<DVError>& error) const;
+    // The service's "Could not retreive user associated with supplied ticket" reply.
+    static bool isUnusableTicketReply(const DVError& error);
     void operationCountChanged(int count);
 
     DVFetchWebServicesDelegate* const _delegate;
