@@ -29,7 +29,6 @@ public:
     QDialog* window() const;
     QObject* delegate() const { return _delegate; }
     DVFetchWebServices& webServices() const { return *_webServices; }
-    Ui::AuthenticationController& ui() const { return *_ui; }
 
     void ok();
     // Quits the application half a second later.

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPointer>
 #include <QStyle>
@@ -28,6 +29,7 @@ DVDropboxMissingWarning::DVDropboxMissingWarning(QObject* delegate)
     , _chooser(DVFolderChooser::standard()) {
     _ui->setupUi(_window.get());
     const int iconSize = _window->style()->pixelMetric(QStyle::PM_MessageBoxIconSize);
+    _ui->_icon->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     _ui->_icon->setPixmap(_window->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(iconSize));
     _ui->_create->setDefault(true);
     connect(_ui->_quit, &QAbstractButton::clicked, this, [this] { quit(); });
@@ -96,5 +98,9 @@ std::unique_ptr<QMessageBox> DVDropboxMissingWarning::invalidFolderAlert(const Q
                                                QStringLiteral("Docuvane Drop"), QMessageBox::Ok);
     alert->setInformativeText(QStringLiteral("Invalid Docuvane Drop Folder: %1").arg(folderName));
     alert->setWindowModality(Qt::ApplicationModal);
+    // Wide enough that the folder's name stays on the line of its explanation.
+    if (auto* grid = qobject_cast<QGridLayout*>(alert->layout()))
+        grid->addItem(new QSpacerItem(340, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
     return alert;
 }

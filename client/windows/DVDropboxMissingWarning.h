@@ -29,7 +29,6 @@ public:
     void showWindow();
     QDialog* window() const;
     QObject* delegate() const { return _delegate; }
-    Ui::DVDropboxMissingWarning& ui() const { return *_ui; }
     // The message as last built, "\r" and all.
     QString message() const { return _messageText; }
 

@@ -174,6 +174,7 @@ void DVSetupWindowController::loginComplete(const std::shared_ptr<DVLoginOperati
         return;
     }
     // The user may have gone back to the welcome page meanwhile; the assistant goes on only from here.
+    page->setStatus(QString());
     if (_currentView != page)
         return;
     moveToView(page->nextView());

@@ -36,7 +36,6 @@ public:
     QDialog* window() const;
     QObject* delegate() const { return _delegate; }
     DVFetchWebServices& webServices() const { return *_webServices; }
-    Ui::PreferencesController& ui() const { return *_ui; }
 
     // Actions.
     void changeDropboxFolder();
