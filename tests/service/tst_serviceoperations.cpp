@@ -443,6 +443,20 @@ private slots:
             QVERIFY2(log().contains("in the fetch folder is a symbolic link"), qPrintable(log()));
     }
 
+    // Abandoned while its request is out (a coordinator stopping, a process quitting): the transfer is
+    // aborted, the operation still finishes, and nothing is placed.
+    void abandonedDownloadPlacesNothing() {
+        _server.setScript([](const auto&) { return reply("%PDF-1", 200, false, 300); });
+        auto operation = make("download", document("In"));
+        OperationQueue queue;
+        queue.addOperation(operation);
+        QTRY_COMPARE(_server.requests().size(), size_t(1));
+        std::static_pointer_cast<DVDownloadFileOperation>(operation)->abandon();
+        QTRY_VERIFY(operation->isFinished());
+        QVERIFY(operation->error());
+        QCOMPARE(tree(_fetchFolder.path()), QString());
+    }
+
     // Documents of one name arriving together each keep their content; repeats of one are written once.
     void documentsOfOneNameArriveTogether() {
         _server.setScript([](const ScriptedHttpServer::Request& request) {
