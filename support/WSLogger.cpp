@@ -69,9 +69,12 @@ bool WSLogger::openfile() {
 }
 
 void WSLogger::replaceDestination(int fd) {
+    std::lock_guard lock(_flushMutex);
     const int previous = _fileDescriptor.exchange(fd);
-    if (previous > kStandardError)
+    if (previous > kStandardError) {
+        FileSystem::syncData(previous); // what the flushes of the new destination cannot cover
         FileSystem::close(previous);
+    }
 }
 
 void WSLogger::logInfo(const LogSender& sender, const char* selector, std::initializer_list<QString> messages) {
@@ -90,10 +93,20 @@ void WSLogger::logError(const LogSender& sender, const char* selector, std::init
     compose(Error, sender, selector, messages);
 }
 
-void WSLogger::compose(int level, const LogSender& sender, const char* selector,
-                       std::initializer_list<QString> messages) {
-    if (!(this->level() & level))
+void WSLogger::logInfoLines(const LogSender& sender, const char* selector,
+                            std::initializer_list<std::initializer_list<QString>> lines) {
+    if (!(level() & Info))
         return;
+    const int fd = _fileDescriptor.load();
+    if (fd < 0)
+        return;
+    QByteArray bytes;
+    for (const std::initializer_list<QString>& messages : lines)
+        bytes += formatLine(sender, selector, Info, joined(messages)).toUtf8();
+    writeAndFlush(fd, bytes);
+}
+
+QString WSLogger::joined(std::initializer_list<QString> messages) {
     QString text;
     for (const QString& message : messages) {
         if (message.isNull())
@@ -101,7 +114,14 @@ void WSLogger::compose(int level, const LogSender& sender, const char* selector,
         text += message;
         text += QLatin1Char(' ');
     }
-    log(sender, selector, level, text);
+    return text;
+}
+
+void WSLogger::compose(int level, const LogSender& sender, const char* selector,
+                       std::initializer_list<QString> messages) {
+    if (!(this->level() & level))
+        return;
+    log(sender, selector, level, joined(messages));
 }
 
 QString WSLogger::formatLine(const LogSender& sender, const char* selector, int level, const QString& message) const {
@@ -114,8 +134,22 @@ void WSLogger::log(const LogSender& sender, const char* selector, int level, con
     const int fd = _fileDescriptor.load();
     if (fd < 0)
         return;
-    FileSystem::writeAll(fd, formatLine(sender, selector, level, message).toUtf8());
-    flushToDisk(fd);
+    writeAndFlush(fd, formatLine(sender, selector, level, message).toUtf8());
+}
+
+void WSLogger::writeAndFlush(int fd, const QByteArray& bytes) {
+    FileSystem::writeAll(fd, bytes); // a failed write is not the logger's to handle
+    if (fd == kStandardError)
+        return;
+    const quint64 line = _linesWritten.fetch_add(1) + 1;
+    // Lines written while another thread flushes share the next flush: a caller whose line an earlier
+    // caller's flush already covered returns at once, every caller still only after its line is on disk.
+    std::lock_guard lock(_flushMutex);
+    if (_linesFlushed >= line)
+        return;
+    const quint64 covered = _linesWritten.load();
+    FileSystem::syncData(fd);
+    _linesFlushed = covered;
 }
 
 QString WSLogger::stringWithLevel(int level) {

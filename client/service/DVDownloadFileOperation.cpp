@@ -115,9 +115,10 @@ void DVDownloadFileOperation::startRequest() {
     WSLogger& logger = WSLogger::sharedInstance();
     const QString url = DVServiceProtocol::downloadURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
                                                        DVServiceProtocol::settingText(DVSettings::Ticket));
-    logger.logInfo(this, "start", {QStringLiteral("Request:  "), url});
     const QString body = DVServiceProtocol::documentRequestBody(*idText);
-    logger.logInfo(this, "start", {QStringLiteral("Request Data:  "), body});
+    // The two lines in one flush: the main thread waits for each flush, once per document step.
+    logger.logInfoLines(this, "start",
+                        {{QStringLiteral("Request:  "), url}, {QStringLiteral("Request Data:  "), body}});
 
     // The transfer's state is let go before the operation finishes, so that nothing of it outlives the
     // operation's end.
