@@ -24,7 +24,8 @@ bool holdsFailureText(const QByteArray& head) {
 
 } // namespace
 
-// The state of one transfer, touched on the HTTP thread only.
+// The state of one transfer: touched on the HTTP thread while bytes arrive, then on the worker that ends it
+// (the writer alone also by abandon(), under its own lock).
 struct DVDownloadFileOperation::Download {
     Download(const QString& fetchFolder, const QString& folderPath, const QString& fileName)
         : writer(fetchFolder, folderPath, fileName) {}
