@@ -21,8 +21,8 @@ struct LogSender {
 // The one logger of a process. Each call writes one line
 //   "<yyyy-MM-dd HH:mm:ss.SSS> <process> (<class>:<method>) <level> <messages>\n"
 // (control characters in the messages escaped, see escapedMessage()) in a single write and forces it to
-// disk before returning, so a crash never loses the lines before it and lines from different threads never
-// interleave. Threads logging at the same time share flushes.
+// disk before returning, so a crash never loses the lines before it and lines from different threads
+// never interleave. Threads logging at the same time share flushes.
 class WSLogger {
 public:
     enum Level : int { Info = 1, Debug = 2, Trace = 4, Error = 8 };

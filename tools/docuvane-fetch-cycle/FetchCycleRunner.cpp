@@ -89,7 +89,7 @@ void FetchCycleRunner::waitForQueue() {
 
 int FetchCycleRunner::stopped() {
     _services.stop();
-    // A download still running after the bounded wait leaves no temporary file behind either.
+    // Whatever a step still running had begun to write goes too: the process is about to end.
     DVDocumentWriter::abandonAll();
     printLine(QStringLiteral("stopped by %1").arg(QuitSignals::signalName()), stderr);
     return QuitSignals::exitStatus();
