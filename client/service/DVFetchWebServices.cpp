@@ -7,7 +7,9 @@
 #include "DVExceptionGuard.h"
 #include "DVLoginOperation.h"
 #include "DVPasswordCipher.h"
+#include "DVServiceProtocol.h"
 #include "DVSettingsKeys.h"
+#include "MainThread.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
 #include "Workspace.h"
@@ -70,25 +72,72 @@ DVFetchWebServices::DVFetchWebServices(DVFetchWebServicesDelegate* delegate, boo
 }
 
 DVFetchWebServices::~DVFetchWebServices() {
+    stop();
     _queue.setOperationCountChangedHandler({});
+    std::unique_lock lock(_life->mutex);
+    _life->alive = false;
+}
+
+void DVFetchWebServices::stop() {
+    if (_stopped.exchange(true))
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + StopWaitLimit;
+    for (;;) {
+        // Again on every turn: a step still running may have queued more.
+        abortQueued();
+        if (_queue.operationCount() == 0 || std::chrono::steady_clock::now() >= deadline)
+            break;
+        // Completions already handed to the main thread find their operation cancelled and pass by.
+        MainThread::runPending();
+        _queue.waitUntilAllOperationsAreFinished(std::chrono::milliseconds(5));
+    }
+    if (const int left = _queue.operationCount(); left != 0)
+        WSLogger::sharedInstance().logError(this, "stop",
+                                            {QStringLiteral("Stopped with %1 steps still running").arg(left)});
+}
+
+void DVFetchWebServices::abortQueued() {
+    for (const std::shared_ptr<Operation>& operation : _queue.operations()) {
+        if (auto service = std::dynamic_pointer_cast<DVConcurrentOperation>(operation)) {
+            service->setDelegate(nullptr);
+            service->abort();
+        } else {
+            operation->cancel();
+        }
+    }
+}
+
+std::shared_ptr<Operation> DVFetchWebServices::stepOperation(void (DVFetchWebServices::*step)()) {
+    return std::make_shared<BlockOperation>([this, life = _life, step] {
+        std::shared_lock lock(life->mutex);
+        if (life->alive && !_stopped.load())
+            (this->*step)();
+    });
 }
 
 void DVFetchWebServices::fire(bool displayNoNewDocuments) {
     std::lock_guard lock(_fireLock);
-    if (_queue.operationCount() != 0)
+    if (_stopped.load() || _queue.operationCount() != 0)
         return;
     _displayNoNewDocumentsNotification.store(displayNoNewDocuments);
     checkForDocuments();
 }
 
 void DVFetchWebServices::checkForDocuments() {
+    if (_stopped.load())
+        return;
     dvGuard(this, "checkForDocuments", [&] {
         if (auto* delegate = delegateFor<CheckForDocumentsStartDelegate>())
             delegate->checkForDocumentsStart();
+        {
+            std::lock_guard lock(_mutex);
+            _fileList.reset();
+            _listError.reset();
+        }
 
         auto account = std::make_shared<DVAccountInfoOperation>(this);
         auto documents = std::make_shared<DVDocumentsToTransferOperation>(this);
-        auto downloads = std::make_shared<BlockOperation>([this] { downloadFilesSelector(); });
+        auto downloads = stepOperation(&DVFetchWebServices::downloadFilesSelector);
         downloads->addDependency(documents);
         documents->addDependency(account);
 
@@ -107,6 +156,8 @@ void DVFetchWebServices::checkForDocuments() {
 }
 
 void DVFetchWebServices::login(const QString& user, const QString& password) {
+    if (_stopped.load())
+        return;
     auto login = std::make_shared<DVLoginOperation>(this);
     login->setUser(user);
     login->setPassword(password);
@@ -115,6 +166,8 @@ void DVFetchWebServices::login(const QString& user, const QString& password) {
 }
 
 void DVFetchWebServices::accountInfo(const QString& user, const QString& password) {
+    if (_stopped.load())
+        return;
     _queue.setMaxConcurrentOperationCount(kStepConcurrency);
     auto account = std::make_shared<DVAccountInfoOperation>(this);
     queueLoginIfNoTicket(account, user, password);
@@ -142,6 +195,8 @@ void DVFetchWebServices::downloadFilesSelector() {
             showAlert(QStringLiteral("No new documents to download"), AlertTitle);
 
         for (const QVariant& document : documents) {
+            if (_stopped.load())
+                return;
             const QVariantMap record = document.toMap();
             auto download = std::make_shared<DVDownloadFileOperation>(this);
             auto transferred = std::make_shared<DVDocumentTransferredOperation>(this);
@@ -187,6 +242,12 @@ void DVFetchWebServices::accountInfoComplete(const std::shared_ptr<DVAccountInfo
 void DVFetchWebServices::documentsToTransferComplete(const std::shared_ptr<DVDocumentsToTransferOperation>& operation) {
     dvGuard(this, "documentsToTransferComplete", [&] {
         const std::optional<DVError> error = operation->error();
+        if (error) {
+            // The download step must never run over an older list.
+            std::lock_guard lock(_mutex);
+            _fileList.reset();
+            _listError = error;
+        }
         if (!error) {
             const std::optional<QVariantMap> list = operation->fileList();
             {
@@ -214,6 +275,8 @@ void DVFetchWebServices::documentsToTransferComplete(const std::shared_ptr<DVDoc
 }
 
 void DVFetchWebServices::downloadFileComplete(const std::shared_ptr<DVDownloadFileOperation>& operation) {
+    if (_stopped.load())
+        return;
     dvGuard(this, "downloadFileComplete", [&] {
         const QVariantMap record = operation->fileInfo();
         const bool failed = operation->error().has_value();
@@ -248,11 +311,9 @@ void DVFetchWebServices::documentTransferredFileComplete(
 }
 
 void DVFetchWebServices::cancelDependenciesOfOperation(const std::shared_ptr<Operation>& operation) {
-    for (const std::shared_ptr<Operation>& queued : _queue.operations()) {
-        const auto dependencies = queued->dependencies();
-        if (std::find(dependencies.cbegin(), dependencies.cend(), operation) != dependencies.cend())
-            queued->cancel();
-    }
+    // Asked of the operation, not of the whole queue: a long list of failing downloads stays linear.
+    for (const std::shared_ptr<Operation>& dependent : operation->dependents())
+        dependent->cancel();
 }
 
 bool DVFetchWebServices::startsRecovery(const std::optional<DVError>& error) const {
@@ -286,7 +347,9 @@ void DVFetchWebServices::handleTicketExpiredException(const std::shared_ptr<DVCo
 }
 
 void DVFetchWebServices::launchDocuvaneWebsite() {
-    auto launch = std::make_shared<BlockOperation>([this] { launchDocuvaneSelector(); });
+    if (_stopped.load())
+        return;
+    auto launch = stepOperation(&DVFetchWebServices::launchDocuvaneSelector);
     {
         std::lock_guard lock(_mutex);
         _launchDocuvaneOperation = launch;
@@ -298,9 +361,10 @@ void DVFetchWebServices::launchDocuvaneSelector() {
     dvGuard(this, "launchDocuvaneSelector", [&] {
         const QString ticket = storedString(DVSettings::Ticket);
         const QString base = storedString(DVSettings::ServerURL);
-        // The ticket goes in as stored: it signs the user in to the web client.
-        const QString text =
-            ticket.isEmpty() ? base : QStringLiteral("%1/htmlclient/index.html?ticket=%2").arg(base, ticket);
+        // The ticket signs the user in to the web client.
+        const QString text = ticket.isEmpty() ? base
+                                              : QStringLiteral("%1/htmlclient/index.html?ticket=%2")
+                                                    .arg(base, DVServiceProtocol::ticketQueryValue(ticket));
         const QUrl url(text, QUrl::TolerantMode);
         if (base.isEmpty() || !url.isValid()) {
             WSLogger::sharedInstance().logError(this, "launchDocuvaneSelector",
@@ -312,7 +376,7 @@ void DVFetchWebServices::launchDocuvaneSelector() {
 }
 
 void DVFetchWebServices::showAlert(const QString& message, const QString& title) {
-    if (defaults().integerForKey(DVKey(DVSettings::UseGrowlNotifications)) == 0)
+    if (_stopped.load() || defaults().integerForKey(DVKey(DVSettings::UseGrowlNotifications)) == 0)
         return;
     UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, message});
 }
@@ -331,8 +395,13 @@ void DVFetchWebServices::setQueueEmptiedHandler(std::function<void()> handler) {
     _queueEmptiedHandler = std::move(handler);
 }
 
+std::optional<DVError> DVFetchWebServices::listError() const {
+    std::lock_guard lock(_mutex);
+    return _listError;
+}
+
 void DVFetchWebServices::operationCountChanged(int count) {
-    if (count != 0)
+    if (count != 0 || _stopped.load())
         return;
     _recoveredInChain.store(false);
     std::function<void()> queueEmptied;

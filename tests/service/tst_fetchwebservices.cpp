@@ -7,6 +7,7 @@
 #include "DevServerInstance.h"
 #include "ScriptedHttpServer.h"
 #include "TestHome.h"
+#include "TestTiming.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
 #include "Workspace.h"
@@ -157,6 +158,18 @@ private:
         return waiting;
     }
 
+    // Temporary files anywhere under the fetch folder.
+    QStringList hiddenFiles() const {
+        QStringList files;
+        QDirIterator it(_fetchFolder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString name = QFileInfo(it.next()).fileName();
+            if (name.startsWith(QLatin1Char('.')))
+                files.append(name);
+        }
+        return files;
+    }
+
     QString storedTicket() const { return settings().valueForKey(QStringLiteral("ticket")).toString(); }
 
     void waitUntilIdle(DVFetchWebServices& services, RecordingOwner* owner = nullptr, int finished = 1) {
@@ -244,6 +257,46 @@ private slots:
                  1);
         QCOMPARE(_notifications.filter(QStringLiteral(" successfully downloaded to %1/Inbox").arg(_fetchFolder)).size(),
                  2);
+    }
+
+    // A link where documents go fails those documents alone: they are not reported transferred and stay
+    // waiting at the service, and nothing is written where the link points (an identical file there does not
+    // pass for the document).
+    void linkInTheFetchFolderIsNotReportedTransferred_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<int>("transferred");
+        QTest::addColumn<QStringList>("waiting");
+        QTest::newRow("folder on the path") << "Inbox" << 0 << QStringList{"a.pdf", "b.pdf"};
+        QTest::newRow("the document's name") << "Inbox/a.pdf" << 1 << QStringList{"a.pdf"};
+    }
+
+    void linkInTheFetchFolderIsNotReportedTransferred() {
+        QFETCH(QString, link);
+        QFETCH(int, transferred);
+        QFETCH(QStringList, waiting);
+        addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")});
+        QTemporaryDir outside;
+        writeFile(outside.path() + "/a.pdf", "a.pdf content");
+        QVERIFY(QDir().mkpath(QFileInfo(_fetchFolder + "/" + link).path()));
+        QVERIFY(
+            QFile::link(link.endsWith(".pdf") ? outside.path() + "/a.pdf" : outside.path(), _fetchFolder + "/" + link));
+        signIn();
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(false);
+        waitUntilIdle(services, &owner);
+
+        QCOMPARE(requestedOperations().count(QStringLiteral("docstransferred")), transferred);
+        QStringList left;
+        for (const DevDocument& document : waitingDocuments())
+            left.append(document.filename);
+        left.sort();
+        QCOMPARE(left, waiting);
+        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"a.pdf"});
+        QFile kept(outside.path() + "/a.pdf");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("a.pdf content"));
     }
 
     void onlyTheDesktopDestinationGetsDocuments_data() {
@@ -424,8 +477,6 @@ private slots:
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.launchDocuvaneWebsite();
-        services.fire(true);
-        QCOMPARE(services.displayNoNewDocumentsNotification(), true);
         services.fire(false);
         QCOMPARE(services.displayNoNewDocumentsNotification(), true);
         gate.unlock();
@@ -441,7 +492,7 @@ private slots:
         services.fire(false);
         QTRY_COMPARE_WITH_TIMEOUT(fetchedFiles(), QStringList{"Inbox/a.pdf"}, 20000);
         waitUntilIdle(services);
-        QTest::qWait(50);
+        QTest::qWait(kSettleMs);
         QCOMPARE(owner.finishedCount.load(), 0);
     }
 
@@ -453,6 +504,69 @@ private slots:
         QCOMPARE(owner.events(), (QStringList{"login failed", "finished"}));
         QCOMPARE(requestedOperations(), QStringList{"userlogin"});
         QVERIFY(!settings().valueForKey(QStringLiteral("ticket")).isValid());
+    }
+
+    // A quit can come at any step: whatever it hits, the work ends at once, nothing half-written stays in
+    // the fetch folder and neither the owner nor the user hears of anything afterwards.
+    void stopEndsTheWorkAtAnyStep_data() {
+        QTest::addColumn<QString>("heldStep");
+        QTest::addColumn<bool>("destroyOnly");
+        for (const char* step : {"accountinfo", "docstotransfer", "download", "docstransferred"}) {
+            QTest::addRow("%s, stop", step) << QString::fromLatin1(step) << false;
+            QTest::addRow("%s, destroyed", step) << QString::fromLatin1(step) << true;
+        }
+    }
+
+    void stopEndsTheWorkAtAnyStep() {
+        QFETCH(QString, heldStep);
+        QFETCH(bool, destroyOnly);
+        const QByteArray list = R"({"documents":[{"id":1,"path":"Inbox","filename":"a.pdf"},)"
+                                R"({"id":2,"path":"Inbox","filename":"b.pdf"}]})";
+        ScriptedHttpServer service([&](const ScriptedHttpServer::Request& request) {
+            const QString op = QUrlQuery(QUrl(QString::fromUtf8(request.target)).query()).queryItemValue("op");
+            ScriptedHttpServer::Reply reply;
+            if (op == QLatin1String("accountinfo"))
+                reply.body = R"({"account":{"destinationId":2}})";
+            else if (op == QLatin1String("docstotransfer"))
+                reply.body = list;
+            else if (op == QLatin1String("download"))
+                reply.body = QByteArray(4000, 'x'); // past the examined head: the temporary file exists
+            reply.hold = op == heldStep;
+            return reply;
+        });
+        settings().setValue(service.baseURL(), QStringLiteral("DocuvaneServerURL"));
+        settings().setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
+        RecordingOwner owner;
+        auto services = std::make_unique<DVFetchWebServices>(&owner, true);
+        services->fire(true);
+        auto held = [&] {
+            for (const auto& request : service.requests())
+                if (request.target.contains("op=" + heldStep.toUtf8()))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(held(), 10000);
+        if (heldStep == QLatin1String("download"))
+            QTRY_VERIFY_WITH_TIMEOUT(!hiddenFiles().isEmpty(), 10000);
+        const QStringList eventsBefore = owner.events();
+        const QStringList notificationsBefore = _notifications;
+
+        if (destroyOnly) {
+            services.reset();
+        } else {
+            services->stop();
+            QCOMPARE(services->queue().operationCount(), 0); // ended, not given up on
+            services->fire(true);                            // a stopped coordinator starts nothing
+            QCOMPARE(services->queue().operationCount(), 0);
+        }
+        QCOMPARE(hiddenFiles(), QStringList());
+        QTest::qWait(kSettleMs);
+        QCOMPARE(owner.events(), eventsBefore);
+        QCOMPARE(_notifications, notificationsBefore);
+        QCOMPARE(hiddenFiles(), QStringList());
+        // A document cut off is never reported transferred.
+        for (const auto& request : service.requests())
+            QVERIFY(heldStep == QLatin1String("docstransferred") || !request.target.contains("op=docstransferred"));
     }
 
     void websiteOpensWithTheTicket_data() {

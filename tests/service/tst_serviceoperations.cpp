@@ -11,12 +11,18 @@
 #include "OperationQueue.h"
 #include "ScriptedHttpServer.h"
 #include "TestHome.h"
+#include "TestTiming.h"
 #include "UserDefaults.h"
 #include "WSLogger.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QtTest>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -30,6 +36,59 @@ const QString kLost = "NSURLErrorDomain -1005 (transfer closed with 1000 bytes r
 
 template <typename... T> void row(const char* name, const T&... values) {
     (QTest::newRow(name) << ... << values);
+}
+
+// Every entry under a folder, hidden ones and links included (never followed), sorted: "dir/", "link@",
+// "fifo|", "socket#", "file=content".
+QString tree(const QString& root) {
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QString entry = QDir(root).relativeFilePath(path);
+        struct stat info {};
+        ::lstat(QFile::encodeName(path).constData(), &info);
+        if (S_ISLNK(info.st_mode))
+            entry += "@";
+        else if (S_ISDIR(info.st_mode))
+            entry += "/";
+        else if (S_ISFIFO(info.st_mode))
+            entry += "|";
+        else if (S_ISSOCK(info.st_mode))
+            entry += "#";
+        else if (QFile file(path); file.open(QIODevice::ReadOnly))
+            entry += "=" + QString::fromUtf8(file.readAll());
+        entries.append(entry);
+    }
+    entries.sort();
+    return entries.join(", ");
+}
+
+// Makes one entry of a tree description below root: "a/" a folder, "a=text" a file, "a|" a FIFO, "a#" a
+// socket, "a@/abs/target" a symbolic link.
+bool plant(const QString& root, const QString& entry) {
+    const auto at = [&](qsizetype end) { return root + "/" + entry.left(end); };
+    if (entry.endsWith('/'))
+        return QDir().mkpath(at(-1));
+    if (const qsizetype link = entry.indexOf('@'); link > 0)
+        return QFile::link(entry.mid(link + 1), at(link));
+    if (const qsizetype equals = entry.indexOf('='); equals > 0) {
+        QFile file(at(equals));
+        return file.open(QIODevice::WriteOnly) && file.write(entry.mid(equals + 1).toUtf8()) >= 0;
+    }
+    const QByteArray path = QFile::encodeName(at(entry.size() - 1));
+    if (entry.endsWith('|'))
+        return ::mkfifo(path.constData(), 0600) == 0;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (!entry.endsWith('#') || size_t(path.size()) >= sizeof(address.sun_path))
+        return false;
+    std::copy(path.begin(), path.end(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound;
 }
 
 } // namespace
@@ -149,6 +208,7 @@ class TestServiceOperations : public QObject {
         QString text = error ? QStringLiteral("%1 %2").arg(error->domain()).arg(error->code()) : "ok";
         if (error && error->failureReason())
             text += " (" + *error->failureReason() + ")";
+        const QString described = error ? error->description().value_or("(null)") : QString();
         if (kind == "userlogin" || kind == "userlogout")
             text += " ticket=" + setting(DVSettings::Ticket);
         if (auto account = std::dynamic_pointer_cast<DVAccountInfoOperation>(operation))
@@ -160,6 +220,10 @@ class TestServiceOperations : public QObject {
                                          : QStringLiteral("-"));
         if (kind == "download")
             text += " [" + fetched().join(", ") + "]";
+        // What the login, account and list steps tell the user.
+        if (error && (kind == "userlogin" || kind == "accountinfo" || kind == "docstotransfer") &&
+            !error->failureReason())
+            text += " " + described;
         return _server.requests().empty() ? text + " unsent" : text;
     }
 
@@ -191,7 +255,11 @@ private slots:
             QByteArray("accountinfo&json=true&ticket=t%20k%23%C3%A9"), none);
         row("documents, absent ticket", "docstotransfer", QVariant(),
             QByteArray("docstotransfer&json=true&ticket=(null)"), none);
-        row("download", "download", QVariant("T+/="), QByteArray("download&ticket=T+/="), form);
+        row("download, ticket escaped", "download", QVariant("T+/=%"), QByteArray("download&ticket=T%2B/%3D%25"), form);
+        row("documents, ticket cannot add a parameter", "docstotransfer", QVariant("a&op=x#y;z"),
+            QByteArray("docstotransfer&json=true&ticket=a%26op%3Dx%23y%3Bz"), none);
+        row("logout, ticket of letters and digits as it is", "userlogout", QVariant("Ab09xyZ"),
+            QByteArray("userlogout&ticket=Ab09xyZ"), none);
         row("transferred", "docstransferred", QVariant("T1"), QByteArray("docstransferred&json=true&ticket=T1"), form);
         row("logout", "userlogout", QVariant("T1"), QByteArray("userlogout&ticket=T1"), none);
         row("set error", "dstseterror", QVariant("T1"), QByteArray("dstseterror&error=unkn"), none);
@@ -228,27 +296,69 @@ private slots:
         const auto on = [](const char* name, const char* kind, const Reply& answer, const QString& expected,
                            const QVariantMap& changes = {}) { row(name, kind, changes, answer, expected); };
         on("login: ticket and three bytes", "userlogin", reply("T-123\r\n\n"), "ok ticket=T-123");
-        on("login: status not looked at", "userlogin", reply("T-9xyz", 500), "ok ticket=T-9");
+        // Only a short plain token from a successful answer is a ticket; the message says what came instead.
+        const QString notTicket = "DocuvaneFetch 1 ticket=- The service's answer is not a session ticket";
+        on("login: error status", "userlogin", reply("T-9xyz", 500),
+           "DocuvaneFetch 1 ticket=- The service answered with HTTP status 500");
+        on("login: redirect status kept", "userlogin", reply("T-9xyz", 302),
+           "DocuvaneFetch 1 ticket=- The service answered with HTTP status 302");
+        on("login: a web page", "userlogin", reply("<html>\n<body>Welcome</body>\n</html>\n"), notTicket);
+        on("login: markup without blanks", "userlogin", reply("<html><body>Welcome</body></html>\n"), notTicket);
+        on("login: JSON without blanks", "userlogin", reply("{\"error\":\"busy\"}\r\n\n"), notTicket);
+        on("login: blank inside", "userlogin", reply("T 1\r\n\n"), notTicket);
+        on("login: line break inside", "userlogin", reply("T\n1\r\n\n"), notTicket);
+        on("login: NUL inside", "userlogin", reply(QByteArray("T\0001\r\n\n", 6)), notTicket);
+        on("login: escape inside", "userlogin", reply("T\x1b[2J\r\n\n"), notTicket);
+        on("login: nothing before the three bytes", "userlogin", reply("xyz"), notTicket);
+        on("login: longest ticket", "userlogin", reply(QByteArray(512, 'k') + "\r\n\n"),
+           "ok ticket=" + QString(512, 'k'));
+        on("login: longer than a ticket", "userlogin", reply(QByteArray(513, 'k') + "\r\n\n"), notTicket);
+        on("login: larger than any login reply", "userlogin", reply(QByteArray(70000, 'k')),
+           "NSURLErrorDomain -1103 (The reply is longer than 65536 bytes.) ticket=-");
         on("login: failure", "userlogin", reply(kFailure), kExpired + " ticket=-");
-        on("login: invalid UTF-8", "userlogin", reply("\xff\xfe\xfd\xfc"), "DocuvaneFetch 1 ticket=-");
-        on("login: too short", "userlogin", reply("ab"), "DocuvaneFetch 1 ticket=-");
+        on("login: invalid UTF-8", "userlogin", reply("\xff\xfe\xfd\xfc"), "DocuvaneFetch 1 ticket=- (null)");
+        on("login: too short", "userlogin", reply("ab"), notTicket);
         on("login: lost", "userlogin", reply("T-1", 200, true), kLost + " ticket=-");
         on("account: destination", "accountinfo", reply("{\"account\":{\"destinationId\":2}}"), "ok account=2");
-        on("account: not an object", "accountinfo", reply("{\"account\":\"x\"}"), "ok account=-");
+        const QString noAccount = "DocuvaneFetch 1 account=- The service's answer holds no account information";
+        on("account: not an object", "accountinfo", reply("{\"account\":\"x\"}"), noAccount);
+        on("account: missing", "accountinfo", reply("{\"user\":{}}"), noAccount);
+        on("account: a list", "accountinfo", reply("[{\"account\":{}}]"), noAccount);
+        on("account: JSON with an error status", "accountinfo", reply("{\"account\":{\"destinationId\":2}}", 500),
+           "DocuvaneFetch 1 account=- The service answered with HTTP status 500");
+        on("account: larger than any account", "accountinfo", reply(QByteArray(1024 * 1024 + 1, ' ')),
+           "NSURLErrorDomain -1103 (The reply is longer than 1048576 bytes.) account=-");
         on("account: error page", "accountinfo", reply("<p>Error</p>", 500),
            "DocuvaneFetch 1 (<p>Error</p>) account=-");
         on("account: empty", "accountinfo", reply(""), "DocuvaneFetch 1 () account=-");
         on("account: failure", "accountinfo", reply(kFailure), kExpired + " account=-");
         on("account: JSON holding the prefix", "accountinfo",
            reply("{\"account\":{\"destinationId\":3,\"n\":\"" + kFailure + "\"}}"),
-           "DocuvaneFetch 1 ({\"account\") account=3");
-        on("account: invalid UTF-8", "accountinfo", reply("{\"\xff\"}"), "DocuvaneFetch 1 account=-");
+           "DocuvaneFetch 1 ({\"account\") account=-");
+        on("account: invalid UTF-8", "accountinfo", reply("{\"\xff\"}"), "DocuvaneFetch 1 account=- (null)");
         on("account: lost", "accountinfo", reply("{}", 200, true), kLost + " account=-");
         on("list: two", "docstotransfer", reply("{\"documents\":[{\"id\":1},{\"id\":2}]}"), "ok documents=2");
-        on("list: not JSON", "docstotransfer", reply("<p>busy</p>", 503), "ok documents=-");
+        const QString noList = "DocuvaneFetch 1 documents=- The service's answer holds no document list";
+        on("list: none", "docstotransfer", reply("{\"documents\":[]}"), "ok documents=0");
+        on("list: not JSON", "docstotransfer", reply("<p>busy</p>"), noList);
+        on("list: error status", "docstotransfer", reply("<p>busy</p>", 503),
+           "DocuvaneFetch 1 documents=- The service answered with HTTP status 503");
+        on("list: documents an object", "docstotransfer", reply("{\"documents\":{\"id\":1}}"), noList);
+        on("list: documents a text", "docstotransfer", reply("{\"documents\":\"a.pdf\"}"), noList);
+        on("list: documents null", "docstotransfer", reply("{\"documents\":null}"), noList);
+        on("list: no documents", "docstotransfer", reply("{\"count\":0}"), noList);
+        on("list: a bare list", "docstotransfer", reply("[{\"id\":1}]"), noList);
+        QByteArray many = "{\"documents\":[";
+        for (int id = 1; id <= 100000; ++id)
+            many += "{\"id\":" + QByteArray::number(100000 + id) + ",\"filename\":\"Invoice 2024-" +
+                    QByteArray::number(id) +
+                    " for the customer.pdf\",\"path\":\"Customers/Acme Corporation/2024/Invoices\"},";
+        many.back() = ']';
+        many += "}";
+        on("list: 100,000 documents fit", "docstotransfer", reply(many), "ok documents=100000");
         on("list: failure", "docstotransfer", reply(kFailure), kExpired + " documents=-");
         on("list: invalid UTF-8", "docstotransfer", reply("{\"documents\":[],\"\xff\":1}"),
-           "DocuvaneFetch 1 documents=-");
+           "DocuvaneFetch 1 documents=- (null)");
         on("list: lost", "docstotransfer", reply("{}", 200, true), kLost + " documents=-");
         on("logout", "userlogout", reply("ok"), "ok ticket=-");
         on("logout: failure", "userlogout", reply(kFailure), kExpired + " ticket=-");
@@ -331,6 +441,77 @@ private slots:
                 "(DVDownloadFileOperation:start) Error Download Error: Code=20 Description=Not a directory \n"));
     }
 
+    // What a download leaves when the fetch folder holds links, FIFOs, sockets or folders where the document
+    // goes. Entries are planted inside the fetch folder, or outside it ("out:"); "$out" in a link target is
+    // the outside folder, "$in" the fetch folder. A link never carries the document elsewhere nor passes for
+    // it; what is no regular file is never opened (a FIFO would block) and the document takes the next name.
+    void fetchFolderHazards_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("plants");
+        QTest::addColumn<QString>("expected");
+        const QString link = "NSPOSIXErrorDomain 40 ";
+        row("link: folder on the path, to a folder outside", "In", QStringList{"out:docs/", "In@$out/docs"},
+            link + "[In@] out=[docs/]");
+        row("link: deeper folder on the path", "In/2024", QStringList{"out:docs/", "In/", "In/2024@$out/docs"},
+            link + "[In/, In/2024@] out=[docs/]");
+        row("link: folder on the path, to a folder inside", "In", QStringList{"Other/", "In@$in/Other"},
+            link + "[In@, Other/] out=[]");
+        row("link: dangling folder on the path", "In", QStringList{"In@$out/missing"}, link + "[In@] out=[]");
+        row("link: name to the same document outside", "", QStringList{"out:a.pdf=%PDF-1", "a.pdf@$out/a.pdf"},
+            link + "[a.pdf@] out=[a.pdf=%PDF-1]");
+        row("link: name to another file outside", "", QStringList{"out:a.pdf=old", "a.pdf@$out/a.pdf"},
+            link + "[a.pdf@] out=[a.pdf=old]");
+        row("link: dangling name", "", QStringList{"a.pdf@$out/a.pdf"}, link + "[a.pdf@] out=[]");
+        row("link: name to a folder outside", "In", QStringList{"out:docs/", "In/", "In/a.pdf@$out/docs"},
+            link + "[In/, In/a.pdf@] out=[docs/]");
+        row("link: numbered name", "", QStringList{"a.pdf=other", "a (2).pdf@$out/x"},
+            link + "[a (2).pdf@, a.pdf=other] out=[]");
+        row("FIFO at the name", "", QStringList{"a.pdf|"}, "ok [a (2).pdf=%PDF-1, a.pdf|] out=[]");
+        row("socket at the name", "", QStringList{"a.pdf#"}, "ok [a (2).pdf=%PDF-1, a.pdf#] out=[]");
+        row("folder at the name", "", QStringList{"a.pdf/"}, "ok [a (2).pdf=%PDF-1, a.pdf/] out=[]");
+        row("FIFO and file before a free number", "In", QStringList{"In/", "In/a.pdf=x", "In/a (2).pdf|"},
+            "ok [In/, In/a (2).pdf|, In/a (3).pdf=%PDF-1, In/a.pdf=x] out=[]");
+        row("FIFO on the path", "In", QStringList{"In|"}, "NSPOSIXErrorDomain 20 [In|] out=[]");
+    }
+
+    void fetchFolderHazards() {
+        QFETCH(QString, path);
+        QFETCH(QStringList, plants);
+        QFETCH(QString, expected);
+        QTemporaryDir outside;
+        for (QString plant : plants) {
+            plant.replace("$out", outside.path()).replace("$in", _fetchFolder.path());
+            const bool out = plant.startsWith("out:");
+            QVERIFY2(::plant(out ? outside.path() : _fetchFolder.path(), out ? plant.mid(4) : plant),
+                     qPrintable(plant));
+        }
+        _server.setScript([](const auto&) { return reply("%PDF-1"); });
+        auto operation = make("download", document(path));
+        QVERIFY(runAll({operation}));
+        const auto error = operation->error();
+        const QString outcome = error ? QStringLiteral("%1 %2").arg(error->domain()).arg(error->code()) : "ok";
+        QCOMPARE(outcome + " [" + tree(_fetchFolder.path()) + "] out=[" + tree(outside.path()) + "]", expected);
+        if (outcome.endsWith(" 40"))
+            QVERIFY2(log().contains("in the fetch folder is a symbolic link"), qPrintable(log()));
+    }
+
+    // Aborted while its body is arriving (a coordinator stopping, a process quitting): the temporary file and
+    // the folder made for it are gone when abort() returns, and the operation still finishes.
+    void abortedDownloadPlacesNothing() {
+        Reply held = reply(QByteArray(2000, 'x'));
+        held.hold = true;
+        _server.setScript([held](const auto&) { return held; });
+        auto operation = make("download", document("In"));
+        OperationQueue queue;
+        queue.addOperation(operation);
+        QTRY_VERIFY(tree(_fetchFolder.path()).contains("/.docuvane-"));
+        operation->abort();
+        QCOMPARE(tree(_fetchFolder.path()), QString());
+        QTRY_VERIFY(operation->isFinished());
+        QVERIFY(operation->error());
+        QCOMPARE(tree(_fetchFolder.path()), QString());
+    }
+
     // Documents of one name arriving together each keep their content; repeats of one are written once.
     void documentsOfOneNameArriveTogether() {
         _server.setScript([](const ScriptedHttpServer::Request& request) {
@@ -360,7 +541,7 @@ private slots:
         size_t requestsDuringMessage = 0;
         _delegate->onMessage = [&](const QString& name) {
             if (name == "login") {
-                QTest::qWait(100); // every chance for the dependent to start too early
+                QTest::qWait(kSettleMs); // every chance for the dependent to start too early
                 requestsDuringMessage = _server.requests().size();
                 throw DVException("NSInternalInconsistencyException", "boom");
             }

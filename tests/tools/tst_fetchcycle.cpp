@@ -1,10 +1,19 @@
 #include "DVPasswordCipher.h"
 #include "DevServerProcess.h"
+#include "ScriptedHttpServer.h"
 #include "TestHome.h"
 #include "UserDefaults.h"
 
 #include <QDirIterator>
 #include <QRegularExpression>
+#include <QUrlQuery>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
 
 // Runs docuvane-fetch-cycle as support would, against the development service started as its own process.
 class TestFetchCycle : public QObject {
@@ -19,6 +28,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> _work;
     std::unique_ptr<DevServerProcess> _server;
+    std::unique_ptr<ScriptedHttpServer> _service;
 
     QString fetchFolder() const { return _work->path() + QStringLiteral("/home/Desktop/Docuvane Fetch"); }
 
@@ -48,20 +58,70 @@ private:
         defaults.setValue(fetchFolder(), QStringLiteral("dropboxFolderPath"));
     }
 
-    Result run(const QStringList& arguments = {}) {
-        QProcess process;
+    void startTool(QProcess& process, const QStringList& arguments = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", _work->path() + "/home");
         environment.insert("XDG_CONFIG_HOME", _work->path() + "/home/.config");
         environment.remove("DBUS_SESSION_BUS_ADDRESS");
         process.setProcessEnvironment(environment);
         process.start(qEnvironmentVariable("DV_BUILD_DIR") + "/bin/docuvane-fetch-cycle", arguments);
+    }
+
+    static Result finish(QProcess& process) {
         process.waitForFinished(60000);
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
     }
 
+    Result run(const QStringList& arguments = {}) {
+        QProcess process;
+        startTool(process, arguments);
+        return finish(process);
+    }
+
+    // The account of the scripted service, signed in already.
+    void configureScriptedAccount(const ScriptedHttpServer& service) {
+        UserDefaults defaults = settings();
+        defaults.setValue(QStringLiteral("anna@example.com"), QStringLiteral("email"));
+        defaults.setValue(encryptPassword(QStringLiteral("pw")), QStringLiteral("password"));
+        defaults.setValue(service.baseURL(), QStringLiteral("DocuvaneServerURL"));
+        defaults.setValue(fetchFolder(), QStringLiteral("dropboxFolderPath"));
+        defaults.setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
+    }
+
+    static QString operation(const ScriptedHttpServer::Request& request) {
+        return QUrlQuery(QUrl(QString::fromUtf8(request.target)).query()).queryItemValue(QStringLiteral("op"));
+    }
+
+    QStringList hiddenFiles() const {
+        QStringList files;
+        QDirIterator it(fetchFolder(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString name = QFileInfo(it.next()).fileName();
+            if (name.startsWith(QLatin1Char('.')))
+                files.append(name);
+        }
+        return files;
+    }
+
 private slots:
+    // The scripted service's threads start before any child process does: under ThreadSanitizer a process
+    // that has started a child may start no thread afterwards.
+    void initTestCase() {
+        _service = std::make_unique<ScriptedHttpServer>();
+        // One request answered: the serving threads exist now, not at the first request after a fork.
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<quint16>(_service->port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+        const char request[] = "GET /warm-up HTTP/1.0\r\n\r\n";
+        QVERIFY(::write(fd, request, sizeof request - 1) == ssize_t(sizeof request - 1));
+        char reply[64];
+        QVERIFY(::read(fd, reply, sizeof reply) > 0);
+        ::close(fd);
+    }
     void init() { _work = std::make_unique<QTemporaryDir>(); }
     void cleanup() { _server.reset(); }
 
@@ -113,6 +173,122 @@ private slots:
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
         QCOMPARE(result.err.count(QLatin1Char('\n')), 1);
         QVERIFY(!QFileInfo::exists(fetchFolder() + "/Letters/hello.txt"));
+    }
+
+    // "documents=0" only when the service listed none; any other list reply is a failure of its own.
+    void listFailuresAreNotAnEmptyList_data() {
+        QTest::addColumn<ScriptedHttpServer::Reply>("list");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line");
+        const auto reply = [](const auto&... args) { return ScriptedHttpServer::reply(args...); };
+        const QString noList = "document list failed: The service's answer holds no document list\n";
+        QTest::newRow("really none") << reply(R"({"documents":[]})") << 0 << QString();
+        QTest::newRow("documents an object") << reply(R"({"documents":{"id":1}})") << 1 << noList;
+        QTest::newRow("documents missing") << reply(R"({"error":"busy"})") << 1 << noList;
+        QTest::newRow("maintenance page") << reply("<html><p>Down for maintenance</p></html>") << 1 << noList;
+        QTest::newRow("error status") << reply("<html>500</html>", 500) << 1
+                                      << "document list failed: The service answered with HTTP status 500\n";
+        QTest::newRow("service failure")
+            << reply("com.docuvane.common.exception.DatabaseException:Try later") << 1
+            << "document list failed: com.docuvane.common.exception.DatabaseException: Try later\n";
+        QTest::newRow("dropped") << reply(R"({"documents":[)", 200, true) << 1 << "document list failed: ";
+    }
+
+    void listFailuresAreNotAnEmptyList() {
+        QFETCH(ScriptedHttpServer::Reply, list);
+        QFETCH(int, status);
+        QFETCH(QString, line);
+        ScriptedHttpServer& service = *_service;
+        service.setScript([list](const ScriptedHttpServer::Request& request) {
+            if (operation(request) == QLatin1String("accountinfo"))
+                return ScriptedHttpServer::reply(R"({"account":{"destinationId":2}})");
+            return list;
+        });
+        configureScriptedAccount(service);
+        const Result result = run();
+        QCOMPARE(result.status, status);
+        if (status == 0) {
+            QVERIFY2(result.out.startsWith("documents=0 downloaded=0 failed=0 "), qPrintable(result.out + result.err));
+            return;
+        }
+        QCOMPARE(result.out, QString());
+        QVERIFY2(result.err.startsWith(line) && result.err.count(QLatin1Char('\n')) == 1, qPrintable(result.err));
+    }
+
+    void quitSignalStopsCleanly_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("heldStep");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("SIGTERM in a download") << int(SIGTERM) << "download"
+                                               << "stopped by SIGTERM\n";
+        QTest::newRow("SIGINT in a download") << int(SIGINT) << "download"
+                                              << "stopped by SIGINT\n";
+        QTest::newRow("SIGHUP at the list") << int(SIGHUP) << "docstotransfer"
+                                            << "stopped by SIGHUP\n";
+        QTest::newRow("SIGTERM at the account") << int(SIGTERM) << "accountinfo"
+                                                << "stopped by SIGTERM\n";
+    }
+
+    void quitSignalStopsCleanly() {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, heldStep);
+        QFETCH(QString, line);
+        ScriptedHttpServer& service = *_service;
+        service.setScript([heldStep](const ScriptedHttpServer::Request& request) {
+            const QString op = operation(request);
+            ScriptedHttpServer::Reply reply;
+            if (op == QLatin1String("accountinfo"))
+                reply.body = R"({"account":{"destinationId":2}})";
+            else if (op == QLatin1String("docstotransfer"))
+                reply.body = R"({"documents":[{"id":7,"path":"Letters","filename":"big.pdf"}]})";
+            else
+                reply.body = QByteArray(8000, 'x');
+            reply.hold = op == heldStep;
+            return reply;
+        });
+        configureScriptedAccount(service);
+        QProcess process;
+        startTool(process);
+        auto held = [&] {
+            const auto requests = service.requests();
+            return std::any_of(requests.begin(), requests.end(),
+                               [&](const auto& request) { return operation(request) == heldStep; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(held(), 20000);
+        if (heldStep == QLatin1String("download"))
+            QTRY_VERIFY_WITH_TIMEOUT(!hiddenFiles().isEmpty(), 20000);
+
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        const Result result = finish(process);
+        qInfo("ended %lld ms after the signal", clock.elapsed()); // a figure for the record, not a check
+        QCOMPARE(result.status, 128 + signalNumber);
+        QCOMPARE(result.err, line);
+        QCOMPARE(result.out, QString());
+        QCOMPARE(hiddenFiles(), QStringList());
+        QVERIFY(!QFileInfo::exists(fetchFolder() + "/Letters/big.pdf"));
+        for (const auto& request : service.requests())
+            QVERIFY(operation(request) != QLatin1String("docstransferred"));
+    }
+
+    // The settings are read before the log is named; what they report still goes into the log, in order.
+    void damagedSettingsAreReportedInTheLog() {
+        const QString folder = _work->path() + "/home/.config/docuvane";
+        QDir().mkpath(folder);
+        QFile damaged(UserDefaults::filePathForDomain(folder, UserDefaults::standardDomainName()));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("<?xml version=\"1.0\"?><plist><dict><key>email</key><string>trunc");
+        damaged.close();
+        const Result result = run();
+        QCOMPARE(result.status, 1);
+        QCOMPARE(result.err, QStringLiteral("no account configured\n"));
+        const QByteArray log = [&] {
+            QFile file(_work->path() + "/home/Library/Logs/DocuvaneFetch.log");
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+        QVERIFY2(log.contains("(UserDefaults:load) Error The settings file ") && log.contains(" is damaged"),
+                 log.constData());
     }
 
     void usage() {

@@ -1,9 +1,11 @@
 #include "FetchCycleRunner.h"
 
 #include "DVAccountInfoOperation.h"
+#include "DVDocumentWriter.h"
 #include "DVLoginOperation.h"
 #include "DVSettingsKeys.h"
 #include "MainThread.h"
+#include "QuitSignals.h"
 #include "UserDefaults.h"
 
 #include <cstdio>
@@ -42,6 +44,8 @@ int FetchCycleRunner::run() {
     if (!defaults.valueForKey(DVKey(DVSettings::Ticket)).isValid()) {
         _services.accountInfo(email, password);
         waitForQueue();
+        if (QuitSignals::lastSignal() != 0)
+            return stopped();
         if (const QString problem = chainProblem(); !problem.isNull()) {
             printLine(problem, stderr);
             return 1;
@@ -51,13 +55,23 @@ int FetchCycleRunner::run() {
     _accountChecked = false;
     _services.fire(true);
     waitForQueue();
+    if (QuitSignals::lastSignal() != 0)
+        return stopped();
     if (const QString problem = chainProblem(); !problem.isNull()) {
         printLine(problem, stderr);
         return 1;
     }
 
+    // Only a list that arrived may be counted: a failed list step is no "documents=0".
     const std::optional<QVariantMap> list = _services.fileList();
-    const qsizetype documents = list ? list->value(QStringLiteral("documents")).toList().size() : 0;
+    if (!list) {
+        const std::optional<DVError> error = _services.listError();
+        printLine(QStringLiteral("document list failed: %1")
+                      .arg(error ? failureText(*error) : QStringLiteral("no list from the service")),
+                  stderr);
+        return 1;
+    }
+    const qsizetype documents = list->value(QStringLiteral("documents")).toList().size();
     printLine(QStringLiteral("documents=%1 downloaded=%2 failed=%3 seconds=%4")
                   .arg(documents)
                   .arg(_downloaded)
@@ -68,8 +82,17 @@ int FetchCycleRunner::run() {
 }
 
 void FetchCycleRunner::waitForQueue() {
-    if (_services.queue().operationCount() != 0)
+    // A quit signal ends every event loop of the main thread, this one included.
+    if (_services.queue().operationCount() != 0 && QuitSignals::lastSignal() == 0)
         _loop.exec();
+}
+
+int FetchCycleRunner::stopped() {
+    _services.stop();
+    // Whatever a step still running had begun to write goes too: the process is about to end.
+    DVDocumentWriter::abandonAll();
+    printLine(QStringLiteral("stopped by %1").arg(QuitSignals::signalName()), stderr);
+    return QuitSignals::exitStatus();
 }
 
 void FetchCycleRunner::checkForDocumentsFinished() {

@@ -1,8 +1,12 @@
 // docuvane-fetch-cycle: runs one fetch cycle of the client without a window, for development and support.
 
 #include "Bundle.h"
+#include "DVDocumentWriter.h"
+#include "DVSettingsKeys.h"
 #include "DVSettingsRegistration.h"
 #include "FetchCycleRunner.h"
+#include "LogStartup.h"
+#include "QuitSignals.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
 #include "WSLogger.h"
@@ -24,8 +28,10 @@ const char kHelp[] =
     "  2. asks the service which documents wait, downloads each into the fetch folder and reports it\n"
     "     transferred.\n"
     "Prints \"documents=<n> downloaded=<d> failed=<f> seconds=<s>\" and exits 0. Exits 1 with one line\n"
-    "on standard error when no account is configured, the login or the account check fails, or the\n"
-    "account's delivery destination is not this desktop client; 2 on bad usage.\n";
+    "on standard error when no account is configured, the login, the account check or the document\n"
+    "list fails, or the account's delivery destination is not this desktop client; 2 on bad usage.\n"
+    "On SIGINT, SIGTERM or SIGHUP it stops within two seconds, removes its temporary files, prints\n"
+    "\"stopped by <signal>\" on standard error and exits 128 + the signal's number (130, 143, 129).\n";
 
 } // namespace
 
@@ -42,10 +48,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    WSLogger& logger = WSLogger::sharedInstance();
-    logger.setFileName(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
-    UserDefaults::setDiagnosticHandler(
-        [](const QString& message) { WSLogger::sharedInstance().logError("UserDefaults", "load", {message}); });
+    // A quit request ends the cycle cleanly: no partial document, no temporary file left behind.
+    QuitSignals::install();
+    LogStartup::start(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
     // Without a notification service, what the client would have shown goes to the log.
     UserNotificationCenter::defaultUserNotificationCenter().setFallback([](const UserNotification& notification) {
         WSLogger::sharedInstance().logInfo("UserNotificationCenter", "deliverNotification",
@@ -54,6 +59,9 @@ int main(int argc, char** argv) {
 
     // The client fills in its missing settings at every launch; the cycle depends on them.
     setUserDefaults(UserDefaults::standardUserDefaults(), Bundle::mainBundle());
+    // Temporary files of a killed process, once per launch and never in the way of the cycle.
+    DVDocumentWriter::removeStaleTemporaryFilesInBackground(
+        UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString());
 
     FetchCycleRunner runner;
     return runner.run();
