@@ -150,10 +150,11 @@ void DVDownloadFileOperation::complete(const std::shared_ptr<std::unique_ptr<Dow
     guardReply(
         "start", [&] { handleEnd(**download); }, "Backtrace:");
     {
+        // Under the lock: an abort() meanwhile either abandons the writer or finds its file already gone.
         std::lock_guard lock(_mutex);
         _writer = nullptr;
+        download->reset(); // removes whatever is left of an unfinished file
     }
-    download->reset(); // removes whatever is left of an unfinished file
     finish();
 }
 
