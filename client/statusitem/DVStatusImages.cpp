@@ -10,7 +10,8 @@ namespace {
 
 const QColor kBlue(0x1f, 0x6f, 0xd6);
 const QColor kBlueLight(0x3d, 0x8b, 0xf2);
-const QColor kGrey(0x7a, 0x84, 0x90);
+const QColor kGrey(0x6b, 0x75, 0x81);
+const QColor kBadgeRim(0x3a, 0x3f, 0x46);
 const QColor kAmber(0xff, 0xb3, 0x00);
 const QColor kInk(0x20, 0x20, 0x20);
 const QColor kGlyphOnLight(0x1e, 0x1e, 0x1e);
@@ -50,7 +51,15 @@ QPainterPath arrow(const Grid& g) {
     return path.united(head);
 }
 
-// The warning badge in the lower right corner: a triangle with an exclamation mark.
+// The warning badge of the one-colour images: a disc with an exclamation mark in the lower right corner
+// (a disc stays legible at 16 px where a triangle's point is lost).
+QPainterPath badgeDisc(const Grid& g, double grow = 0) {
+    QPainterPath path;
+    path.addEllipse(QRectF(g.point(14 - grow, 14 - grow), g.point(32 + grow, 32 + grow)));
+    return path;
+}
+
+// The warning badge of the colour images: a triangle with an exclamation mark.
 QPainterPath badgeTriangle(const Grid& g, double grow = 0) {
     QPainterPath path;
     path.moveTo(g.point(23, 13 - grow * 1.6));
@@ -60,10 +69,11 @@ QPainterPath badgeTriangle(const Grid& g, double grow = 0) {
     return path;
 }
 
-QPainterPath exclamation(const Grid& g) {
+// Edges on even units, so that the bar and dot keep whole pixels and a gap between them at 16 px.
+QPainterPath exclamation(const Grid& g, double left = 22, double top = 18) {
     QPainterPath path;
-    path.addRect(g.rect(21.5, 18, 3, 7));
-    path.addRect(g.rect(21.5, 26.5, 3, 2.5));
+    path.addRect(g.rect(left, top, 3, 24 - top));
+    path.addRect(g.rect(left, 26, 3, 3));
     return path;
 }
 
@@ -73,11 +83,13 @@ void paint(QPainter& p, DVStatusImage image, int pixels, bool darkPanel) {
     p.setPen(Qt::NoPen);
     const bool warning = image == DVStatusImage::BlackAndWhiteWarning || image == DVStatusImage::ColorWarning;
     if (DVStatusImages::isBlackAndWhite(image)) {
-        QPainterPath glyph = sheet(g).subtracted(arrow(g));
+        QPainterPath glyph;
         if (warning) {
-            // A clear margin keeps the badge apart from the sheet in one colour.
-            glyph = glyph.subtracted(badgeTriangle(g, 1.5));
-            glyph = glyph.united(badgeTriangle(g).subtracted(exclamation(g)));
+            // The plain sheet with a clear margin around the badge: an arrow cut in two reads as noise.
+            glyph = sheet(g).subtracted(badgeDisc(g, 2));
+            glyph = glyph.united(badgeDisc(g).subtracted(exclamation(g, 21.5, 18)));
+        } else {
+            glyph = sheet(g).subtracted(arrow(g));
         }
         p.fillPath(glyph, darkPanel ? kGlyphOnDark : kGlyphOnLight);
         return;
@@ -94,7 +106,8 @@ void paint(QPainter& p, DVStatusImage image, int pixels, bool darkPanel) {
     p.fillPath(sheet(inner).subtracted(arrow(inner)), Qt::white);
     p.resetTransform();
     if (warning) {
-        p.fillPath(badgeTriangle(g, 1.5), Qt::white);
+        // A dark rim sets the badge apart from the tile and from a light panel.
+        p.fillPath(badgeTriangle(g, 1.5), kBadgeRim);
         p.fillPath(badgeTriangle(g), kAmber);
         p.fillPath(exclamation(g), kInk);
     }
@@ -132,7 +145,8 @@ bool DVStatusImages::isBlackAndWhite(DVStatusImage image) {
 }
 
 QIcon DVStatusImages::image(bool enabled, bool blackAndWhite, bool darkPanel) {
-    return icon(imageFor(enabled, blackAndWhite), darkPanel);
+    // Colour images look out of place on a dark panel, so there the one-colour glyphs stand in as well.
+    return icon(imageFor(enabled, blackAndWhite || darkPanel), darkPanel);
 }
 
 QIcon DVStatusImages::icon(DVStatusImage image, bool darkPanel) {
@@ -159,6 +173,7 @@ QImage DVStatusImages::renderFolderIcon(int pixels) {
     const Grid g{pixels / 32.0};
     // A folder: the tab behind, the front panel, and the fetch glyph on it.
     QPainterPath back;
+    back.setFillRule(Qt::WindingFill);
     back.addRoundedRect(g.rect(2, 5, 12, 6), g.at(1.5), g.at(1.5));
     back.addRoundedRect(g.rect(2, 8, 28, 20), g.at(2), g.at(2));
     p.fillPath(back, kBlue);
