@@ -60,7 +60,7 @@ AppcastItem readItem(QXmlStreamReader& xml) {
 
 } // namespace
 
-std::optional<QList<AppcastItem>> Appcast::parse(const QByteArray& data, QString* problem) {
+std::optional<QList<AppcastItem>> Appcast::parse(const QByteArray& data, const QUrl& feedURL, QString* problem) {
     const auto fail = [problem](const QString& reason) -> std::optional<QList<AppcastItem>> {
         if (problem)
             *problem = reason;
@@ -83,6 +83,8 @@ std::optional<QList<AppcastItem>> Appcast::parse(const QByteArray& data, QString
                 continue;
             }
             AppcastItem item = readItem(xml);
+            if (item.link.isRelative() && feedURL.isValid())
+                item.link = feedURL.resolved(item.link);
             if (item.shortVersion.isEmpty())
                 item.shortVersion = item.version;
             if (!item.version.isEmpty() && isAcceptableDownloadURL(item.link))

@@ -146,7 +146,7 @@ void Updater::finishCheck(const std::optional<QByteArray>& body, const QString& 
         return;
     }
     QString problem;
-    const std::optional<QList<AppcastItem>> items = Appcast::parse(*body, &problem);
+    const std::optional<QList<AppcastItem>> items = Appcast::parse(*body, QUrl(_feedURL), &problem);
     if (!items) {
         if (interactive)
             emit checkFailed(tr("The update feed could not be read: %1").arg(problem));
