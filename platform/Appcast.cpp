@@ -67,7 +67,12 @@ std::optional<QList<AppcastItem>> Appcast::parse(const QByteArray& data, const Q
         return std::nullopt;
     };
     QXmlStreamReader xml(data);
-    if (!xml.readNextStartElement() || xml.name() != QStringLiteral("rss"))
+    // A feed has no use for a document type; refusing one keeps entity tricks out altogether.
+    while (!xml.atEnd() && xml.readNext() != QXmlStreamReader::StartElement) {
+        if (xml.tokenType() == QXmlStreamReader::DTD)
+            return fail(QStringLiteral("The update feed declares a document type."));
+    }
+    if (xml.tokenType() != QXmlStreamReader::StartElement || xml.name() != QStringLiteral("rss"))
         return fail(xml.hasError() ? xml.errorString() : QStringLiteral("The update feed is not an RSS feed."));
     QList<AppcastItem> items;
     bool sawChannel = false;
@@ -83,7 +88,7 @@ std::optional<QList<AppcastItem>> Appcast::parse(const QByteArray& data, const Q
                 continue;
             }
             AppcastItem item = readItem(xml);
-            if (item.link.isRelative() && feedURL.isValid())
+            if (!item.link.isEmpty() && item.link.isRelative() && feedURL.isValid())
                 item.link = feedURL.resolved(item.link);
             if (item.shortVersion.isEmpty())
                 item.shortVersion = item.version;

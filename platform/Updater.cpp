@@ -47,6 +47,12 @@ void Updater::setUpdateCheckInterval(int seconds) {
     scheduleNextCheck();
 }
 
+qint64 Updater::secondsUntilNextCheck() const {
+    if (!_automaticTimer.isActive())
+        return -1;
+    return (_automaticTimer.remainingTime() + 999) / 1000;
+}
+
 void Updater::checkForUpdatesInBackground() {
     check(false);
 }
