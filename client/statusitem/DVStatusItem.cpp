@@ -133,6 +133,15 @@ bool DVStatusItem::showMessage(const QString& title, const QString& text) {
     return true;
 }
 
+UserNotificationCenter::Fallback DVStatusItem::notificationFallback(UserNotificationCenter::Fallback log) {
+    return [item = QPointer<DVStatusItem>(this), log = std::move(log)](const UserNotification& notification) {
+        if (item && item->showMessage(notification.title, notification.informativeText))
+            return;
+        if (log)
+            log(notification);
+    };
+}
+
 void DVStatusItem::popUpMenu(QSystemTrayIcon::ActivationReason reason) {
     if (reason != QSystemTrayIcon::Trigger || _menu->isVisible())
         return;
