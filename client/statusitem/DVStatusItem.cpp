@@ -120,6 +120,8 @@ void DVStatusItem::setImage(const QIcon& icon) {
         _tray->setIcon(icon);
     if (_window)
         _window->setIcon(icon);
+    if (_tray && !_tray->isVisible())
+        updatePresentation();
 }
 
 bool DVStatusItem::isInTray() const {
@@ -158,7 +160,9 @@ void DVStatusItem::updatePresentation() {
             _tray->setContextMenu(_menu);
             connect(_tray, &QSystemTrayIcon::activated, this, &DVStatusItem::popUpMenu);
         }
-        _tray->show();
+        // A tray icon without an image shows as an empty slot (and Qt warns); the first image follows at once.
+        if (!_icon.isNull())
+            _tray->show();
         if (_window)
             _window->hide();
         return;
