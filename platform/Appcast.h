@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+// One release named by an update feed: an RSS <item> with sparkle:version (compared with the running
+// version), sparkle:shortVersionString (shown to people) and a <link> to its download page.
+struct AppcastItem {
+    QString title;
+    QString version;
+    QString shortVersion;
+    QUrl link;
+
+    bool operator==(const AppcastItem&) const = default;
+};
+
+// Reading an update feed and comparing versions. Pure functions.
+class Appcast {
+public:
+    // The usable items of an RSS feed, in feed order. Items without a version or without an acceptable
+    // download link are skipped; the version and short version may also come from the <enclosure>'s
+    // attributes. A document that is not RSS (or not well-formed XML) gives nothing, with the reason.
+    static std::optional<QList<AppcastItem>> parse(const QByteArray& xml, QString* problem = nullptr);
+
+    // The item with the highest version, if any is newer than currentVersion.
+    static std::optional<AppcastItem> newestItemNewerThan(const QList<AppcastItem>& items,
+                                                          const QString& currentVersion);
+
+    // Compares dotted versions part by part as numbers ("1.10" > "1.9", "1.0" == "1"); a part's leading
+    // digits count and its remainder breaks ties as text ("2b" > "2a"). Negative, zero or positive.
+    static int compareVersions(const QString& a, const QString& b);
+
+    // A download page we are willing to open: https, or http on a loopback host.
+    static bool isAcceptableDownloadURL(const QUrl& url);
+};
