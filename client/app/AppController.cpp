@@ -1,5 +1,6 @@
 #include "AppController.h"
 
+#include "Appearance.h"
 #include "AuthenticationController.h"
 #include "Bundle.h"
 #include "DVAccountInfoOperation.h"
@@ -13,15 +14,15 @@
 #include "DVSetupWindowController.h"
 #include "DVStatusImages.h"
 #include "DVStatusItem.h"
-#include "DVUpdater.h"
+#include "DVUpdaterWindow.h"
 #include "MainThread.h"
 #include "PreferencesController.h"
 #include "SharedFileListUtilities.h"
 #include "Timer.h"
+#include "Updater.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
 #include "WSLogger.h"
-#include "Appearance.h"
 #include "Workspace.h"
 
 #include <QAction>
@@ -66,9 +67,13 @@ void presentAlert(const QString& messageText, const QString& informativeText, co
 
 } // namespace
 
-AppController::AppController(QObject* parent) : QObject(parent), _state(this, 0), _alertPresenter(presentAlert) {
+AppController::AppController(QObject* parent)
+    : QObject(parent)
+    , _state(this, 0)
+    , _alertPresenter(presentAlert) {
     // The order matters only to the log; each object lives until the process ends.
-    _updater = std::make_unique<DVUpdater>();
+    _updater = std::make_unique<Updater>();
+    _updaterWindow = std::make_unique<DVUpdaterWindow>(_updater.get());
     _preferencesController = std::make_unique<PreferencesController>(this);
     _setupWindowController = std::make_unique<DVSetupWindowController>(this);
     _dropboxMissingWarning = std::make_unique<DVDropboxMissingWarning>(this);
@@ -84,8 +89,11 @@ AppController::AppController(QObject* parent) : QObject(parent), _state(this, 0)
 
     migrateSettings();
 
-    connect(&Workspace::sharedWorkspace(), &Workspace::didWake, this, &AppController::receiveWakeNote);
-    connect(&Appearance::shared(), &Appearance::changed, this, &AppController::darkModeChanged);
+    Workspace& workspace = Workspace::sharedWorkspace();
+    connect(&workspace, &Workspace::didWake, this, &AppController::receiveWakeNote);
+    _wakeObserved = workspace.observeWake();
+    _appearance = std::make_unique<Appearance>();
+    connect(_appearance.get(), &Appearance::changed, this, &AppController::darkModeChanged);
 }
 
 AppController::~AppController() {
@@ -104,6 +112,10 @@ void AppController::applicationDidFinishLaunching() {
         WSLogger::sharedInstance().setFileName(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
         setCheckForUpdatesInterval();
         setUserDefaults(settings(), Bundle::mainBundle());
+        if (!_wakeObserved)
+            WSLogger::sharedInstance().logInfo(
+                kClassName, "applicationDidFinishLaunching",
+                {QStringLiteral("No system bus: a wake from sleep will not be noticed.")});
         createStatusItem();
         _state.addObserver(_folderWatcher.get(), nullptr);
         _state.addObserver(_windowWatcher.get(), nullptr);
@@ -133,17 +145,15 @@ void AppController::applicationWillTerminate() {
 void AppController::routeNotificationFallback() {
     // Without a notification service the tray icon's balloon tells the user; without a tray, the log.
     UserNotificationCenter::defaultUserNotificationCenter().setFallback([this](const UserNotification& notification) {
-        if (_statusItem && _statusItem->canShowMessages()) {
-            _statusItem->showMessage(notification.title, notification.informativeText);
+        if (_statusItem && _statusItem->showMessage(notification.title, notification.informativeText))
             return;
-        }
         WSLogger::sharedInstance().logInfo(kClassName, "deliverNotification",
                                            {notification.title, QStringLiteral(": "), notification.informativeText});
     });
 }
 
 void AppController::createStatusItem() {
-    _statusItem = std::make_unique<DVStatusItem>();
+    _statusItem = std::make_unique<DVStatusItem>(nullptr, _traySettleMs);
     _progressSeparator = new QAction(_statusItem->menu());
     _progressSeparator->setSeparator(true);
     connect(_statusItem.get(), &DVStatusItem::menuWillOpen, this, &AppController::menuWillOpen);
@@ -350,7 +360,7 @@ void AppController::authenticate() {
 }
 
 DVAutomaticUpdateChecks* AppController::sparkleUpdater() {
-    return _updater->automaticUpdateChecks();
+    return _automaticUpdateChecks.get();
 }
 
 void AppController::showWaitingWindow() {
@@ -542,16 +552,15 @@ void AppController::dropboxFolderChanged(const QString& oldPath, const QString& 
         _movingFolder = true;
         if (_timer && _timer->isValid())
             _timer->invalidate();
-        _folderMover.moveInBackground(oldPath, newPath,
-                                      [this, oldPath, newPath](DVFolderMover::Result result, const QString& problem) {
-                                          const bool moved = result != DVFolderMover::Result::Failed;
-                                          if (!problem.isEmpty())
-                                              WSLogger::sharedInstance().logError(
-                                                  kClassName, "dropboxFolderChanged",
-                                                  {QStringLiteral("Moving the fetch folder: "), problem});
-                                          _movingFolder = false;
-                                          finishFolderChange(oldPath, moved ? newPath : oldPath, moved);
-                                      });
+        _folderMover.moveInBackground(
+            oldPath, newPath, [this, oldPath, newPath](DVFolderMover::Result result, const QString& problem) {
+                const bool moved = result != DVFolderMover::Result::Failed;
+                if (!problem.isEmpty())
+                    WSLogger::sharedInstance().logError(kClassName, "dropboxFolderChanged",
+                                                        {QStringLiteral("Moving the fetch folder: "), problem});
+                _movingFolder = false;
+                finishFolderChange(oldPath, moved ? newPath : oldPath, moved);
+            });
     });
 }
 
@@ -592,7 +601,7 @@ void AppController::useBlackAndWhiteMenuBarIcons(QObject*) {
     dvGuard(kClassName, "useBlackAndWhiteMenuBarIcons", [&] {
         if (!_statusItem)
             return;
-        const bool dark = Appearance::shared().isDark();
+        const bool dark = _appearance->isDark();
         const bool blackAndWhite = settings().boolForKey(text(DVSettings::UseBlackAndWhiteMenuBarIcons)) || dark;
         _statusItem->setImage(DVStatusImages::image(state() == 1, blackAndWhite, dark));
     });

@@ -19,7 +19,9 @@ class DVDropboxMissingWarning;
 class DVFetchWebServices;
 class DVSetupWindowController;
 class DVStatusItem;
-class DVUpdater;
+class Appearance;
+class DVUpdaterWindow;
+class Updater;
 class PreferencesController;
 class QAction;
 class SharedFileListUtilities;
@@ -143,7 +145,9 @@ public:
     DVDropboxMissingWarning* dropboxMissingWarning() const { return _dropboxMissingWarning.get(); }
     AuthenticationController* authenticationWindowController() const { return _authenticationWindowController.get(); }
     DVStatusItem* statusItem() const { return _statusItem.get(); }
-    DVUpdater* updater() const { return _updater.get(); }
+    Updater* updater() const { return _updater.get(); }
+    DVUpdaterWindow* updaterWindow() const { return _updaterWindow.get(); }
+    Appearance* appearance() const { return _appearance.get(); }
 
     Timer* timer() const { return _timer.get(); }
     Timer* checkForFolderTimer() const { return _checkForFolderTimer.get(); }
@@ -157,6 +161,8 @@ public:
     void setAlertPresenter(AlertPresenter presenter) { _alertPresenter = std::move(presenter); }
     // Replaces the folder mover (tests play moves across file systems).
     void setFolderMover(const DVFolderMover& mover) { _folderMover = mover; }
+    // How long the status item waits for a tray before it shows its window; before launching finishes.
+    void setTraySettleMs(int ms) { _traySettleMs = ms; }
 
 signals:
     // A move of the fetch folder started from the preferences has ended (moved or not); for tests.
@@ -176,7 +182,10 @@ private:
     QString folderIconPath() const;
     void showAlert(const QString& messageText, const QString& informativeText, const QString& button);
 
-    std::unique_ptr<DVUpdater> _updater;
+    std::unique_ptr<Updater> _updater;
+    std::unique_ptr<DVUpdaterWindow> _updaterWindow;
+    std::unique_ptr<DVAutomaticUpdateChecks> _automaticUpdateChecks;
+    std::unique_ptr<Appearance> _appearance;
     std::unique_ptr<PreferencesController> _preferencesController;
     std::unique_ptr<DVSetupWindowController> _setupWindowController;
     std::unique_ptr<DVDropboxMissingWarning> _dropboxMissingWarning;
@@ -200,6 +209,8 @@ private:
     QString _destination;
     bool _movingFolder = false;
     bool _terminating = false;
+    bool _wakeObserved = false;
+    int _traySettleMs = 5000;
 
     DVFolderMover _folderMover;
     AlertPresenter _alertPresenter;

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <filesystem>
+
 namespace {
 
 bool renameWithoutReplacing(const QString& from, const QString& to) {
@@ -24,9 +26,11 @@ bool exists(const QString& path) {
 
 } // namespace
 
-DVFolderMover::DVFolderMover() : _renamer(renameWithoutReplacing) {}
+DVFolderMover::DVFolderMover()
+    : _renamer(renameWithoutReplacing) {}
 
-DVFolderMover::DVFolderMover(Renamer renamer) : _renamer(std::move(renamer)) {}
+DVFolderMover::DVFolderMover(Renamer renamer)
+    : _renamer(std::move(renamer)) {}
 
 DVFolderMover::Result DVFolderMover::move(const QString& from, const QString& to, QString* problem) const {
     const QFileInfo source(from);
@@ -81,8 +85,12 @@ bool DVFolderMover::copyTree(const QString& from, const QString& to, QString* pr
         const QFileInfo info = it.fileInfo();
         const QString copy = to + QLatin1Char('/') + root.relativeFilePath(path);
         if (info.isSymLink()) {
-            // A link is copied as a link: its target is not ours to copy.
-            if (!QFile::link(info.symLinkTarget(), copy)) {
+            // A link is copied as a link, with its target text as it is (a relative link keeps pointing
+            // inside the folder): what it points to is not ours to copy.
+            std::error_code error;
+            std::filesystem::create_symlink(std::filesystem::read_symlink(path.toStdString(), error),
+                                            copy.toStdString(), error);
+            if (error) {
                 *problem = QStringLiteral("cannot copy the link %1").arg(path);
                 return false;
             }
