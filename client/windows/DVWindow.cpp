@@ -1,0 +1,84 @@
+#include "DVWindow.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+// The application's quit request closes every window first, and a window that refuses to close stops it.
+// A quit is not the close box: while one is under way, the windows close without asking.
+class QuitWatcher : public QObject {
+public:
+    static bool quitting() { return instance()._quitting; }
+
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (object == QCoreApplication::instance() && event->type() == QEvent::Quit) {
+            _quitting = true;
+            // The windows are asked synchronously while the request is handled; a refused quit ends here.
+            QTimer::singleShot(0, this, [this] { _quitting = false; });
+        }
+        return false;
+    }
+
+    static QuitWatcher& instance() {
+        static QuitWatcher* watcher = [] {
+            auto* made = new QuitWatcher;
+            made->setParent(QCoreApplication::instance());
+            QCoreApplication::instance()->installEventFilter(made);
+            return made;
+        }();
+        return *watcher;
+    }
+
+private:
+    bool _quitting = false;
+};
+
+} // namespace
+
+DVWindow::DVWindow(QWidget* parent)
+    : QDialog(parent) {
+    QuitWatcher::instance();
+}
+
+void DVWindow::setShouldClose(std::function<bool()> shouldClose) {
+    _shouldClose = std::move(shouldClose);
+}
+
+void DVWindow::showInFront() {
+    if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+QColor DVWindow::errorColor() {
+    // Readable on light and dark window backgrounds alike.
+    return QColor(0xd0, 0x1b, 0x1b);
+}
+
+void DVWindow::setStatusColor(QLabel* status, const QColor& color) {
+    QPalette palette = status->parentWidget() ? status->parentWidget()->palette() : QPalette();
+    if (color.isValid())
+        palette.setColor(QPalette::WindowText, color);
+    status->setPalette(palette);
+}
+
+void DVWindow::reject() {
+    close();
+}
+
+void DVWindow::closeEvent(QCloseEvent* event) {
+    // Not QDialog's own handling: that would reject() and so come back here.
+    if (_shouldClose && !QuitWatcher::quitting() && !_shouldClose())
+        event->ignore();
+    else
+        event->accept();
+}
