@@ -70,6 +70,11 @@ private:
         uint64_t count = 0;
         while (::read(g_eventFd, &count, sizeof count) < 0 && errno == EINTR) {
         }
+        runQueued();
+    }
+
+public:
+    static void runQueued() {
         for (;;) {
             std::shared_ptr<Task> task;
             {
@@ -83,6 +88,7 @@ private:
         }
     }
 
+private:
     static void run(Task& task) {
         std::exception_ptr exception;
         try {
@@ -165,4 +171,9 @@ void MainThread::performAndWait(const std::function<void()>& fn) {
     lock.unlock();
     if (exception)
         std::rethrow_exception(exception);
+}
+
+void MainThread::runPending() {
+    if (isMainThread())
+        Dispatcher::runQueued();
 }

@@ -22,4 +22,8 @@ public:
     // From another thread the caller blocks until the main event loop has run fn; an exception that
     // leaves fn is thrown again in the caller. Never call it from a thread the main thread waits for.
     static void performAndWait(const std::function<void()>& fn);
+
+    // On the main thread: runs the functions handed over so far, for a caller that waits for background
+    // work that may need the main thread, without returning to the event loop. Elsewhere it does nothing.
+    static void runPending();
 };

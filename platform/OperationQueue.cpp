@@ -56,8 +56,12 @@ int QueueCore::maxConcurrent() const {
 }
 
 void QueueCore::setHandler(OperationQueue::CountHandler handler) {
+    if (!handler) {
+        dropHandler();
+        return;
+    }
     std::lock_guard lock(_mutex);
-    _handler = handler ? std::make_shared<OperationQueue::CountHandler>(std::move(handler)) : nullptr;
+    _handler = std::make_shared<OperationQueue::CountHandler>(std::move(handler));
 }
 
 void QueueCore::dropHandler() {
@@ -94,6 +98,11 @@ void QueueCore::reportCount(int count) {
 void QueueCore::waitUntilEmpty() const {
     std::unique_lock lock(_mutex);
     _emptied.wait(lock, [this] { return _entries.empty(); });
+}
+
+bool QueueCore::waitUntilEmpty(std::chrono::milliseconds limit) const {
+    std::unique_lock lock(_mutex);
+    return _emptied.wait_for(lock, limit, [this] { return _entries.empty(); });
 }
 
 void QueueCore::schedule() {
@@ -202,4 +211,8 @@ void OperationQueue::setOperationCountChangedHandler(CountHandler handler) {
 
 void OperationQueue::waitUntilAllOperationsAreFinished() const {
     _core->waitUntilEmpty();
+}
+
+bool OperationQueue::waitUntilAllOperationsAreFinished(std::chrono::milliseconds limit) const {
+    return _core->waitUntilEmpty(limit);
 }

@@ -2,6 +2,7 @@
 
 #include "Operation.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -47,14 +48,16 @@ public:
 
     // Called with the new operation count after every change: on the thread that added an operation, or
     // on the worker thread on which one left the queue. Calls for different changes may run at the same
-    // time on different threads. Set it before adding operations; destroying the queue waits for calls
-    // in progress on other threads.
+    // time on different threads. Set it before adding operations; setting an empty handler, and
+    // destroying the queue, wait for calls in progress on other threads.
     using CountHandler = std::function<void(int operationCount)>;
     void setOperationCountChangedHandler(CountHandler handler);
 
     // Blocks until the queue holds no operation. Never call it on a thread the operations need (the main
     // thread, for operations that hand their work to it).
     void waitUntilAllOperationsAreFinished() const;
+    // The same, for at most the given time; true when the queue is empty.
+    bool waitUntilAllOperationsAreFinished(std::chrono::milliseconds limit) const;
 
 private:
     std::shared_ptr<QueueCore> _core;

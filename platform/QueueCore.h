@@ -3,6 +3,7 @@
 #include "Operation.h"
 #include "OperationQueue.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,7 @@ public:
     void setHandler(OperationQueue::CountHandler handler);
     void dropHandler();
     void waitUntilEmpty() const;
+    bool waitUntilEmpty(std::chrono::milliseconds limit) const;
 
     // Starts what is ready, as far as the limit allows. Any thread.
     void schedule();

@@ -13,6 +13,11 @@ DVConcurrentOperation::DVConcurrentOperation(OperationsDelegate* delegate)
 
 void DVConcurrentOperation::start() {
     if (!MainThread::isMainThread()) {
+        if (isCancelled()) {
+            // Nothing to send and nothing to report: a stopping coordinator must not wait for the main thread.
+            baseStart();
+            return;
+        }
         std::shared_ptr<Operation> keep = shared_from_this();
         MainThread::perform([keep] { keep->start(); });
         return;
@@ -44,21 +49,50 @@ void DVConcurrentOperation::finish() {
     if (_finishing.exchange(true))
         return; // one completion message per operation, whoever calls twice
     if (!isCancelled()) {
-        dvGuard(this, "finish", [&] { MainThread::performAndWait([this] { sendCompletionMessage(); }); });
+        // Cancelled while the message was on its way (a coordinator stopping): the receiver may be gone.
+        dvGuard(this, "finish", [&] {
+            MainThread::performAndWait([this] {
+                if (!isCancelled())
+                    sendCompletionMessage();
+            });
+        });
     }
     markFinished();
 }
 
 void DVConcurrentOperation::sendRequest(const URLRequest& request, ReplyHandler handler) {
     std::shared_ptr<DVConcurrentOperation> keep = self<DVConcurrentOperation>();
-    URLSession::shared()
-        .dataTask(
-            request,
-            [keep, handler](const std::optional<QByteArray>& body, int status, const std::optional<DVError>& error) {
-                keep->guardReply("start", [&] { handler(body, status, error); });
-                keep->finish();
-            })
-        ->resume();
+    const std::shared_ptr<URLSessionTask> task =
+        URLSession::shared().dataTask(request, [keep, handler](const std::optional<QByteArray>& body, int status,
+                                                               const std::optional<DVError>& error) {
+            keep->guardReply("start", [&] { handler(body, status, error); });
+            keep->finish();
+        });
+    track(task);
+    task->resume();
+}
+
+void DVConcurrentOperation::abort() {
+    cancel();
+    std::shared_ptr<URLSessionTask> task;
+    {
+        std::lock_guard lock(_taskMutex);
+        _aborted = true;
+        task = std::move(_task);
+    }
+    if (task)
+        task->cancel();
+}
+
+void DVConcurrentOperation::track(const std::shared_ptr<URLSessionTask>& task) {
+    {
+        std::lock_guard lock(_taskMutex);
+        if (!_aborted) {
+            _task = task;
+            return;
+        }
+    }
+    task->cancel();
 }
 
 void DVConcurrentOperation::guardReply(const char* selector, const std::function<void()>& body,

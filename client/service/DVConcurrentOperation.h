@@ -22,8 +22,10 @@
 //  3. The reply is handled on the HTTP thread (examined for the service's failure text, results stored)
 //     inside an exception guard, and finish() is called whatever happened.
 //  4. finish() delivers the completion message on the main thread and waits until the delegate has
-//     handled it (not for a cancelled operation), then marks the operation finished, which lets the
-//     operations that depend on it start.
+//     handled it (not for a cancelled operation: cancellation is checked again on the main thread, right
+//     before the message), then marks the operation finished, which lets the operations that depend on
+//     it start.
+// A cancelled operation that has not started finishes on the worker thread, without the main thread.
 // An exception or a request that cannot be built after the operation became executing records an error
 // and finishes it, so that its dependents are never left waiting.
 //
@@ -40,6 +42,10 @@ public:
 
     bool isConcurrent() const override { return true; }
     void start() final;
+
+    // Cancels the operation and stops its request if one is on its way: the reply handler then sees a
+    // cancelled transfer, whatever it had written is removed, and no completion message is sent.
+    void abort();
 
     // Records a failure when the reply text holds the service's failure prefix, or when there is no
     // text at all (a null text: the reply was not valid UTF-8). Logs "Reply Error: " with the text.
@@ -70,6 +76,9 @@ protected:
     // Sends the request; the handler runs on the HTTP thread inside the reply guard, then finish().
     void sendRequest(const URLRequest& request, ReplyHandler handler);
 
+    // Remembers the request in flight so that abort() can stop it; one made after abort() is stopped at once.
+    void track(const std::shared_ptr<URLSessionTask>& task);
+
     // Runs a reply-handling body: an exception is logged as "Exception: " and "Backtrace<separator>"
     // lines under the method name, and ends the body.
     void guardReply(const char* selector, const std::function<void()>& body,
@@ -88,6 +97,9 @@ private:
 
     std::atomic<OperationsDelegate*> _delegate;
     std::atomic<bool> _finishing{false};
+    std::mutex _taskMutex;
+    std::shared_ptr<URLSessionTask> _task;
+    bool _aborted = false;
     mutable std::mutex _errorMutex;
     std::optional<DVError> _error;
 };

@@ -121,17 +121,17 @@ void DVDownloadFileOperation::startRequest() {
     auto download =
         std::make_shared<std::unique_ptr<Download>>(std::make_unique<Download>(folder, fileName.toString()));
     std::shared_ptr<DVDownloadFileOperation> keep = self<DVDownloadFileOperation>();
-    URLSession::shared()
-        .streamTask(
-            URLRequest::post(url.toUtf8(), body.toUtf8()),
-            [download](int status, QByteArrayView chunk) { return *download && (*download)->receive(status, chunk); },
-            [keep, download](int status, const std::optional<DVError>& error) {
-                keep->guardReply(
-                    "start", [&] { keep->handleEnd(**download, status, error); }, "Backtrace:");
-                download->reset(); // removes whatever is left of an unfinished file
-                keep->finish();
-            })
-        ->resume();
+    const std::shared_ptr<URLSessionTask> task = URLSession::shared().streamTask(
+        URLRequest::post(url.toUtf8(), body.toUtf8()),
+        [download](int status, QByteArrayView chunk) { return *download && (*download)->receive(status, chunk); },
+        [keep, download](int status, const std::optional<DVError>& error) {
+            keep->guardReply(
+                "start", [&] { keep->handleEnd(**download, status, error); }, "Backtrace:");
+            download->reset(); // removes whatever is left of an unfinished file
+            keep->finish();
+        });
+    track(task);
+    task->resume();
 }
 
 void DVDownloadFileOperation::handleEnd(Download& download, int httpStatus,

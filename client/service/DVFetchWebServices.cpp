@@ -8,6 +8,7 @@
 #include "DVLoginOperation.h"
 #include "DVPasswordCipher.h"
 #include "DVSettingsKeys.h"
+#include "MainThread.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
 #include "Workspace.h"
@@ -70,25 +71,67 @@ DVFetchWebServices::DVFetchWebServices(DVFetchWebServicesDelegate* delegate, boo
 }
 
 DVFetchWebServices::~DVFetchWebServices() {
+    stop();
     _queue.setOperationCountChangedHandler({});
+    std::unique_lock lock(_life->mutex);
+    _life->alive = false;
+}
+
+void DVFetchWebServices::stop() {
+    if (_stopped.exchange(true))
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + StopWaitLimit;
+    for (;;) {
+        // Again on every turn: a step still running may have queued more.
+        abortQueued();
+        if (_queue.operationCount() == 0 || std::chrono::steady_clock::now() >= deadline)
+            break;
+        // Completions already handed to the main thread find their operation cancelled and pass by.
+        MainThread::runPending();
+        _queue.waitUntilAllOperationsAreFinished(std::chrono::milliseconds(5));
+    }
+    if (const int left = _queue.operationCount(); left != 0)
+        WSLogger::sharedInstance().logError(this, "stop",
+                                            {QStringLiteral("Stopped with %1 steps still running").arg(left)});
+}
+
+void DVFetchWebServices::abortQueued() {
+    for (const std::shared_ptr<Operation>& operation : _queue.operations()) {
+        if (auto service = std::dynamic_pointer_cast<DVConcurrentOperation>(operation)) {
+            service->setDelegate(nullptr);
+            service->abort();
+        } else {
+            operation->cancel();
+        }
+    }
+}
+
+std::shared_ptr<Operation> DVFetchWebServices::stepOperation(void (DVFetchWebServices::*step)()) {
+    return std::make_shared<BlockOperation>([this, life = _life, step] {
+        std::shared_lock lock(life->mutex);
+        if (life->alive && !_stopped.load())
+            (this->*step)();
+    });
 }
 
 void DVFetchWebServices::fire(bool displayNoNewDocuments) {
     std::lock_guard lock(_fireLock);
-    if (_queue.operationCount() != 0)
+    if (_stopped.load() || _queue.operationCount() != 0)
         return;
     _displayNoNewDocumentsNotification.store(displayNoNewDocuments);
     checkForDocuments();
 }
 
 void DVFetchWebServices::checkForDocuments() {
+    if (_stopped.load())
+        return;
     dvGuard(this, "checkForDocuments", [&] {
         if (auto* delegate = delegateFor<CheckForDocumentsStartDelegate>())
             delegate->checkForDocumentsStart();
 
         auto account = std::make_shared<DVAccountInfoOperation>(this);
         auto documents = std::make_shared<DVDocumentsToTransferOperation>(this);
-        auto downloads = std::make_shared<BlockOperation>([this] { downloadFilesSelector(); });
+        auto downloads = stepOperation(&DVFetchWebServices::downloadFilesSelector);
         downloads->addDependency(documents);
         documents->addDependency(account);
 
@@ -107,6 +150,8 @@ void DVFetchWebServices::checkForDocuments() {
 }
 
 void DVFetchWebServices::login(const QString& user, const QString& password) {
+    if (_stopped.load())
+        return;
     auto login = std::make_shared<DVLoginOperation>(this);
     login->setUser(user);
     login->setPassword(password);
@@ -115,6 +160,8 @@ void DVFetchWebServices::login(const QString& user, const QString& password) {
 }
 
 void DVFetchWebServices::accountInfo(const QString& user, const QString& password) {
+    if (_stopped.load())
+        return;
     _queue.setMaxConcurrentOperationCount(kStepConcurrency);
     auto account = std::make_shared<DVAccountInfoOperation>(this);
     queueLoginIfNoTicket(account, user, password);
@@ -142,6 +189,8 @@ void DVFetchWebServices::downloadFilesSelector() {
             showAlert(QStringLiteral("No new documents to download"), AlertTitle);
 
         for (const QVariant& document : documents) {
+            if (_stopped.load())
+                return;
             const QVariantMap record = document.toMap();
             auto download = std::make_shared<DVDownloadFileOperation>(this);
             auto transferred = std::make_shared<DVDocumentTransferredOperation>(this);
@@ -214,6 +263,8 @@ void DVFetchWebServices::documentsToTransferComplete(const std::shared_ptr<DVDoc
 }
 
 void DVFetchWebServices::downloadFileComplete(const std::shared_ptr<DVDownloadFileOperation>& operation) {
+    if (_stopped.load())
+        return;
     dvGuard(this, "downloadFileComplete", [&] {
         const QVariantMap record = operation->fileInfo();
         const bool failed = operation->error().has_value();
@@ -286,7 +337,9 @@ void DVFetchWebServices::handleTicketExpiredException(const std::shared_ptr<DVCo
 }
 
 void DVFetchWebServices::launchDocuvaneWebsite() {
-    auto launch = std::make_shared<BlockOperation>([this] { launchDocuvaneSelector(); });
+    if (_stopped.load())
+        return;
+    auto launch = stepOperation(&DVFetchWebServices::launchDocuvaneSelector);
     {
         std::lock_guard lock(_mutex);
         _launchDocuvaneOperation = launch;
@@ -312,7 +365,7 @@ void DVFetchWebServices::launchDocuvaneSelector() {
 }
 
 void DVFetchWebServices::showAlert(const QString& message, const QString& title) {
-    if (defaults().integerForKey(DVKey(DVSettings::UseGrowlNotifications)) == 0)
+    if (_stopped.load() || defaults().integerForKey(DVKey(DVSettings::UseGrowlNotifications)) == 0)
         return;
     UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, message});
 }
@@ -327,7 +380,7 @@ std::optional<QVariantMap> DVFetchWebServices::fileList() const {
 }
 
 void DVFetchWebServices::operationCountChanged(int count) {
-    if (count != 0)
+    if (count != 0 || _stopped.load())
         return;
     _recoveredInChain.store(false);
     if (!_canDownload)

@@ -9,9 +9,11 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 
 class DVConcurrentOperation;
 class DVError;
@@ -42,7 +44,18 @@ public:
 
     // canDownload: only such a coordinator reports the end of its work (checkForDocumentsFinished).
     DVFetchWebServices(DVFetchWebServicesDelegate* delegate, bool canDownload);
+    // Stops the coordinator first (see stop()).
     ~DVFetchWebServices() override;
+
+    // Ends all work for good, for a quit: pending steps are cancelled, requests in flight are aborted (an
+    // unfinished document's temporary file is removed), and the steps still running are waited for, at
+    // most StopWaitLimit in all. Afterwards no completion message, notification or report reaches this
+    // coordinator or its delegate, new requests are ignored, and the coordinator may be destroyed at
+    // once. Call it on the main thread (the wait lets completions already on their way there pass by
+    // without delivering them). Later calls do nothing.
+    void stop();
+    bool isStopped() const { return _stopped.load(); }
+    static constexpr std::chrono::milliseconds StopWaitLimit{1500};
 
     // Starts a fetch cycle when the queue holds nothing; otherwise the request is dropped.
     // displayNoNewDocuments: whether an empty document list is announced to the user.
@@ -80,7 +93,10 @@ signals:
     void documentDownloaded(const QVariantMap& document, bool succeeded);
 
 private:
-    template <typename Protocol> Protocol* delegateFor() const { return dynamic_cast<Protocol*>(_delegate); }
+    // None once stopped: the owner may be going away.
+    template <typename Protocol> Protocol* delegateFor() const {
+        return _stopped.load() ? nullptr : dynamic_cast<Protocol*>(_delegate);
+    }
     void queueLoginIfNoTicket(const std::shared_ptr<Operation>& dependent, const QString& user,
                               const QString& password);
     // Whether a failure means the ticket can no longer be used, and a recovery may still be tried.
@@ -88,6 +104,18 @@ private:
     // The service's "Could not retreive user associated with supplied ticket" reply.
     static bool isUnusableTicketReply(const DVError& error);
     void operationCountChanged(int count);
+    // An operation running a step of this coordinator on a worker thread, never after its destruction.
+    std::shared_ptr<Operation> stepOperation(void (DVFetchWebServices::*step)());
+    // Cancels and aborts what the queue holds and keeps operations from reaching this coordinator.
+    void abortQueued();
+
+    // Held shared by a running step, taken exclusively by the destructor: a step never outlives us.
+    struct Life {
+        std::shared_mutex mutex;
+        bool alive = true;
+    };
+    const std::shared_ptr<Life> _life = std::make_shared<Life>();
+    std::atomic<bool> _stopped{false};
 
     DVFetchWebServicesDelegate* const _delegate;
     const bool _canDownload;

@@ -7,6 +7,7 @@
 #include "DevServerInstance.h"
 #include "ScriptedHttpServer.h"
 #include "TestHome.h"
+#include "TestTiming.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
 #include "Workspace.h"
@@ -155,6 +156,18 @@ private:
         QString problem;
         _server->store().scan(&waiting, nullptr, &problem);
         return waiting;
+    }
+
+    // Temporary files anywhere under the fetch folder.
+    QStringList hiddenFiles() const {
+        QStringList files;
+        QDirIterator it(_fetchFolder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString name = QFileInfo(it.next()).fileName();
+            if (name.startsWith(QLatin1Char('.')))
+                files.append(name);
+        }
+        return files;
     }
 
     QString storedTicket() const { return settings().valueForKey(QStringLiteral("ticket")).toString(); }
@@ -441,7 +454,7 @@ private slots:
         services.fire(false);
         QTRY_COMPARE_WITH_TIMEOUT(fetchedFiles(), QStringList{"Inbox/a.pdf"}, 20000);
         waitUntilIdle(services);
-        QTest::qWait(50);
+        QTest::qWait(kSettleMs);
         QCOMPARE(owner.finishedCount.load(), 0);
     }
 
@@ -453,6 +466,69 @@ private slots:
         QCOMPARE(owner.events(), (QStringList{"login failed", "finished"}));
         QCOMPARE(requestedOperations(), QStringList{"userlogin"});
         QVERIFY(!settings().valueForKey(QStringLiteral("ticket")).isValid());
+    }
+
+    // A quit can come at any step: whatever it hits, the work ends at once, nothing half-written stays in
+    // the fetch folder and neither the owner nor the user hears of anything afterwards.
+    void stopEndsTheWorkAtAnyStep_data() {
+        QTest::addColumn<QString>("heldStep");
+        QTest::addColumn<bool>("destroyOnly");
+        for (const char* step : {"accountinfo", "docstotransfer", "download", "docstransferred"}) {
+            QTest::addRow("%s, stop", step) << QString::fromLatin1(step) << false;
+            QTest::addRow("%s, destroyed", step) << QString::fromLatin1(step) << true;
+        }
+    }
+
+    void stopEndsTheWorkAtAnyStep() {
+        QFETCH(QString, heldStep);
+        QFETCH(bool, destroyOnly);
+        const QByteArray list = R"({"documents":[{"id":1,"path":"Inbox","filename":"a.pdf"},)"
+                                R"({"id":2,"path":"Inbox","filename":"b.pdf"}]})";
+        ScriptedHttpServer service([&](const ScriptedHttpServer::Request& request) {
+            const QString op = QUrlQuery(QUrl(QString::fromUtf8(request.target)).query()).queryItemValue("op");
+            ScriptedHttpServer::Reply reply;
+            if (op == QLatin1String("accountinfo"))
+                reply.body = R"({"account":{"destinationId":2}})";
+            else if (op == QLatin1String("docstotransfer"))
+                reply.body = list;
+            else if (op == QLatin1String("download"))
+                reply.body = QByteArray(4000, 'x'); // past the examined head: the temporary file exists
+            reply.hold = op == heldStep;
+            return reply;
+        });
+        settings().setValue(service.baseURL(), QStringLiteral("DocuvaneServerURL"));
+        settings().setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
+        RecordingOwner owner;
+        auto services = std::make_unique<DVFetchWebServices>(&owner, true);
+        services->fire(true);
+        auto held = [&] {
+            for (const auto& request : service.requests())
+                if (request.target.contains("op=" + heldStep.toUtf8()))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(held(), 10000);
+        if (heldStep == QLatin1String("download"))
+            QTRY_VERIFY_WITH_TIMEOUT(!hiddenFiles().isEmpty(), 10000);
+        const QStringList eventsBefore = owner.events();
+        const QStringList notificationsBefore = _notifications;
+
+        if (destroyOnly) {
+            services.reset();
+        } else {
+            services->stop();
+            QCOMPARE(services->queue().operationCount(), 0); // ended, not given up on
+            services->fire(true);                            // a stopped coordinator starts nothing
+            QCOMPARE(services->queue().operationCount(), 0);
+        }
+        QCOMPARE(hiddenFiles(), QStringList());
+        QTest::qWait(kSettleMs);
+        QCOMPARE(owner.events(), eventsBefore);
+        QCOMPARE(_notifications, notificationsBefore);
+        QCOMPARE(hiddenFiles(), QStringList());
+        // A document cut off is never reported transferred.
+        for (const auto& request : service.requests())
+            QVERIFY(heldStep == QLatin1String("docstransferred") || !request.target.contains("op=docstransferred"));
     }
 
     void websiteOpensWithTheTicket_data() {

@@ -1,10 +1,14 @@
 #include "DVPasswordCipher.h"
 #include "DevServerProcess.h"
+#include "ScriptedHttpServer.h"
 #include "TestHome.h"
 #include "UserDefaults.h"
 
 #include <QDirIterator>
 #include <QRegularExpression>
+#include <QUrlQuery>
+
+#include <csignal>
 
 // Runs docuvane-fetch-cycle as support would, against the development service started as its own process.
 class TestFetchCycle : public QObject {
@@ -48,17 +52,50 @@ private:
         defaults.setValue(fetchFolder(), QStringLiteral("dropboxFolderPath"));
     }
 
-    Result run(const QStringList& arguments = {}) {
-        QProcess process;
+    void startTool(QProcess& process, const QStringList& arguments = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", _work->path() + "/home");
         environment.insert("XDG_CONFIG_HOME", _work->path() + "/home/.config");
         environment.remove("DBUS_SESSION_BUS_ADDRESS");
         process.setProcessEnvironment(environment);
         process.start(qEnvironmentVariable("DV_BUILD_DIR") + "/bin/docuvane-fetch-cycle", arguments);
+    }
+
+    static Result finish(QProcess& process) {
         process.waitForFinished(60000);
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    Result run(const QStringList& arguments = {}) {
+        QProcess process;
+        startTool(process, arguments);
+        return finish(process);
+    }
+
+    // The account of the scripted service, signed in already.
+    void configureScriptedAccount(const ScriptedHttpServer& service) {
+        UserDefaults defaults = settings();
+        defaults.setValue(QStringLiteral("anna@example.com"), QStringLiteral("email"));
+        defaults.setValue(encryptPassword(QStringLiteral("pw")), QStringLiteral("password"));
+        defaults.setValue(service.baseURL(), QStringLiteral("DocuvaneServerURL"));
+        defaults.setValue(fetchFolder(), QStringLiteral("dropboxFolderPath"));
+        defaults.setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
+    }
+
+    static QString operation(const ScriptedHttpServer::Request& request) {
+        return QUrlQuery(QUrl(QString::fromUtf8(request.target)).query()).queryItemValue(QStringLiteral("op"));
+    }
+
+    QStringList hiddenFiles() const {
+        QStringList files;
+        QDirIterator it(fetchFolder(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString name = QFileInfo(it.next()).fileName();
+            if (name.startsWith(QLatin1Char('.')))
+                files.append(name);
+        }
+        return files;
     }
 
 private slots:
@@ -113,6 +150,59 @@ private slots:
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
         QCOMPARE(result.err.count(QLatin1Char('\n')), 1);
         QVERIFY(!QFileInfo::exists(fetchFolder() + "/Letters/hello.txt"));
+    }
+
+    void quitSignalStopsCleanly_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("heldStep");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("SIGTERM in a download") << int(SIGTERM) << "download"
+                                               << "stopped by SIGTERM\n";
+        QTest::newRow("SIGINT in a download") << int(SIGINT) << "download"
+                                              << "stopped by SIGINT\n";
+        QTest::newRow("SIGHUP at the list") << int(SIGHUP) << "docstotransfer"
+                                            << "stopped by SIGHUP\n";
+        QTest::newRow("SIGTERM at the account") << int(SIGTERM) << "accountinfo"
+                                                << "stopped by SIGTERM\n";
+    }
+
+    void quitSignalStopsCleanly() {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, heldStep);
+        QFETCH(QString, line);
+        ScriptedHttpServer service([heldStep](const ScriptedHttpServer::Request& request) {
+            const QString op = operation(request);
+            ScriptedHttpServer::Reply reply;
+            if (op == QLatin1String("accountinfo"))
+                reply.body = R"({"account":{"destinationId":2}})";
+            else if (op == QLatin1String("docstotransfer"))
+                reply.body = R"({"documents":[{"id":7,"path":"Letters","filename":"big.pdf"}]})";
+            else
+                reply.body = QByteArray(8000, 'x');
+            reply.hold = op == heldStep;
+            return reply;
+        });
+        configureScriptedAccount(service);
+        QProcess process;
+        startTool(process);
+        auto held = [&] {
+            const auto requests = service.requests();
+            return std::any_of(requests.begin(), requests.end(),
+                               [&](const auto& request) { return operation(request) == heldStep; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(held(), 20000);
+        if (heldStep == QLatin1String("download"))
+            QTRY_VERIFY_WITH_TIMEOUT(!hiddenFiles().isEmpty(), 20000);
+
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        const Result result = finish(process);
+        QCOMPARE(result.status, 128 + signalNumber);
+        QCOMPARE(result.err, line);
+        QCOMPARE(result.out, QString());
+        QCOMPARE(hiddenFiles(), QStringList());
+        QVERIFY(!QFileInfo::exists(fetchFolder() + "/Letters/big.pdf"));
+        for (const auto& request : service.requests())
+            QVERIFY(operation(request) != QLatin1String("docstransferred"));
     }
 
     void usage() {

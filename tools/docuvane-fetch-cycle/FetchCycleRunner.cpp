@@ -4,6 +4,7 @@
 #include "DVLoginOperation.h"
 #include "DVSettingsKeys.h"
 #include "MainThread.h"
+#include "QuitSignals.h"
 #include "UserDefaults.h"
 
 #include <cstdio>
@@ -42,6 +43,8 @@ int FetchCycleRunner::run() {
     if (!defaults.valueForKey(DVKey(DVSettings::Ticket)).isValid()) {
         _services.accountInfo(email, password);
         waitForQueue();
+        if (QuitSignals::lastSignal() != 0)
+            return stopped();
         if (const QString problem = chainProblem(); !problem.isNull()) {
             printLine(problem, stderr);
             return 1;
@@ -51,6 +54,8 @@ int FetchCycleRunner::run() {
     _accountChecked = false;
     _services.fire(true);
     waitForQueue();
+    if (QuitSignals::lastSignal() != 0)
+        return stopped();
     if (const QString problem = chainProblem(); !problem.isNull()) {
         printLine(problem, stderr);
         return 1;
@@ -68,8 +73,15 @@ int FetchCycleRunner::run() {
 }
 
 void FetchCycleRunner::waitForQueue() {
-    if (_services.queue().operationCount() != 0)
+    // A quit signal ends every event loop of the main thread, this one included.
+    if (_services.queue().operationCount() != 0 && QuitSignals::lastSignal() == 0)
         _loop.exec();
+}
+
+int FetchCycleRunner::stopped() {
+    _services.stop();
+    printLine(QStringLiteral("stopped by %1").arg(QuitSignals::signalName()), stderr);
+    return QuitSignals::exitStatus();
 }
 
 void FetchCycleRunner::checkForDocumentsFinished() {

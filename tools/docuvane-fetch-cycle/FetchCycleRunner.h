@@ -28,6 +28,8 @@ public:
 private:
     // Runs the event loop until the coordinator's queue has emptied.
     void waitForQueue();
+    // After a quit signal: stops the coordinator's work and returns the exit status for the signal.
+    int stopped();
     // Why the last chain brought no documents (a failed login or account check, another destination), or
     // a null string when the account can receive documents.
     QString chainProblem() const;

@@ -3,6 +3,8 @@
 #include "Bundle.h"
 #include "DVSettingsRegistration.h"
 #include "FetchCycleRunner.h"
+#include "LogStartup.h"
+#include "QuitSignals.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
 #include "WSLogger.h"
@@ -25,7 +27,9 @@ const char kHelp[] =
     "     transferred.\n"
     "Prints \"documents=<n> downloaded=<d> failed=<f> seconds=<s>\" and exits 0. Exits 1 with one line\n"
     "on standard error when no account is configured, the login or the account check fails, or the\n"
-    "account's delivery destination is not this desktop client; 2 on bad usage.\n";
+    "account's delivery destination is not this desktop client; 2 on bad usage.\n"
+    "On SIGINT, SIGTERM or SIGHUP it stops within two seconds, removes its temporary files, prints\n"
+    "\"stopped by <signal>\" on standard error and exits 128 + the signal's number (130, 143, 129).\n";
 
 } // namespace
 
@@ -42,10 +46,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    WSLogger& logger = WSLogger::sharedInstance();
-    logger.setFileName(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
-    UserDefaults::setDiagnosticHandler(
-        [](const QString& message) { WSLogger::sharedInstance().logError("UserDefaults", "load", {message}); });
+    // A quit request ends the cycle cleanly: no partial document, no temporary file left behind.
+    QuitSignals::install();
+    LogStartup::start(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
     // Without a notification service, what the client would have shown goes to the log.
     UserNotificationCenter::defaultUserNotificationCenter().setFallback([](const UserNotification& notification) {
         WSLogger::sharedInstance().logInfo("UserNotificationCenter", "deliverNotification",
