@@ -30,8 +30,9 @@ public:
     static std::optional<AppcastItem> newestItemNewerThan(const QList<AppcastItem>& items,
                                                           const QString& currentVersion);
 
-    // Compares dotted versions part by part as numbers ("1.10" > "1.9", "1.0" == "1"); a part's leading
-    // digits count and its remainder breaks ties as text ("2b" > "2a"). Negative, zero or positive.
+    // Compares dotted versions part by part as numbers ("1.10" > "1.9", "1.0" == "1"). Within a part the
+    // leading digits count first; a suffix marks a pre-release ("2b1" < "2") and suffixes compare as text
+    // ("2a" < "2b"). Negative, zero or positive.
     static int compareVersions(const QString& a, const QString& b);
 
     // A download page we are willing to open: https, or http on a loopback host.

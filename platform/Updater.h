@@ -57,7 +57,7 @@ signals:
 
 private:
     void check(bool interactive);
-    void finishCheck(bool interactive, const std::optional<QByteArray>& body, int status, const QString& error);
+    void finishCheck(const std::optional<QByteArray>& body, const QString& error);
     void scheduleNextCheck();
 
     QString _feedURL;

@@ -2,9 +2,21 @@
 
 #include "MainThread.h"
 
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QSaveFile>
+
+// GIO names a struct member "signals", which Qt defines as a keyword.
+#pragma push_macro("signals")
+#undef signals
+#include <gio/gio.h>
+#pragma pop_macro("signals")
 
 #include <mutex>
 
@@ -12,6 +24,8 @@ namespace {
 
 std::mutex g_mutex;
 Workspace::Opener g_opener;
+
+const char* const kCustomIconAttribute = "metadata::custom-icon";
 
 bool openWithDesktop(const QUrl& url) {
     auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
@@ -24,7 +38,87 @@ bool openWithDesktop(const QUrl& url) {
     return true;
 }
 
+void openParentFolder(const QString& path) {
+    Workspace::openURL(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+void showItems(const QString& path) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openParentFolder(path);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
+    // A file manager that is started by bus activation may take a while; past the timeout the user is
+    // better served by the plain folder.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000), &Workspace::sharedWorkspace());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, path] {
+        watcher->deleteLater();
+        if (watcher->isError())
+            openParentFolder(path);
+    });
+}
+
+bool isKdeDesktop() {
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'));
+    return desktops.contains(QStringLiteral("KDE"), Qt::CaseInsensitive);
+}
+
+// The folder's ".directory" with "Icon=" in its [Desktop Entry] group, every other line kept.
+void writeKdeDirectoryFile(const QString& folderPath, const QString& iconPath) {
+    const QString path = folderPath + QStringLiteral("/.directory");
+    QStringList lines;
+    QFile existing(path);
+    if (existing.open(QIODevice::ReadOnly)) {
+        if (existing.size() > 1024 * 1024)
+            return; // not a desktop file of ours to rewrite
+        lines = QString::fromUtf8(existing.readAll()).split(QLatin1Char('\n'));
+        existing.close();
+        while (!lines.isEmpty() && lines.constLast().isEmpty())
+            lines.removeLast();
+    }
+    const QString iconLine = QStringLiteral("Icon=") + iconPath;
+    qsizetype group = -1;
+    qsizetype iconAt = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString line = lines.at(i).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            if (group >= 0)
+                break;
+            if (line == QStringLiteral("[Desktop Entry]"))
+                group = i;
+        } else if (group >= 0 && line.startsWith(QStringLiteral("Icon="))) {
+            iconAt = i;
+        }
+    }
+    if (iconAt >= 0) {
+        if (lines.at(iconAt).trimmed() == iconLine)
+            return;
+        lines[iconAt] = iconLine;
+    } else if (group >= 0) {
+        lines.insert(group + 1, iconLine);
+    } else {
+        if (!lines.isEmpty())
+            lines.append(QString());
+        lines.append(QStringLiteral("[Desktop Entry]"));
+        lines.append(iconLine);
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+    file.commit();
+}
+
 } // namespace
+
+Workspace& Workspace::sharedWorkspace() {
+    static auto* workspace = new Workspace(); // lives as long as the process
+    return *workspace;
+}
 
 bool Workspace::openURL(const QUrl& url) {
     Opener opener;
@@ -38,4 +132,62 @@ bool Workspace::openURL(const QUrl& url) {
 void Workspace::setOpener(Opener opener) {
     std::lock_guard lock(g_mutex);
     g_opener = std::move(opener);
+}
+
+void Workspace::selectFile(const QString& path) {
+    if (path.isEmpty())
+        return;
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (MainThread::isMainThread())
+        showItems(absolute);
+    else
+        MainThread::perform([absolute] { showItems(absolute); });
+}
+
+QString Workspace::folderIcon(const QString& folderPath) {
+    GFile* file = g_file_new_for_path(QFile::encodeName(folderPath).constData());
+    GFileInfo* info = g_file_query_info(file, kCustomIconAttribute, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+    QString icon;
+    if (info) {
+        if (const char* value = g_file_info_get_attribute_string(info, kCustomIconAttribute))
+            icon = QString::fromUtf8(value);
+        g_object_unref(info);
+    }
+    g_object_unref(file);
+    return icon;
+}
+
+void Workspace::setFolderIcon(const QString& folderPath, const QString& iconPath) {
+    if (folderPath.isEmpty() || iconPath.isEmpty() || !QFileInfo(folderPath).isDir())
+        return;
+    const QString iconUri = QUrl::fromLocalFile(iconPath).toString(QUrl::FullyEncoded);
+    // The metadata store rewrites its whole database on every change, and validation runs at every menu
+    // opening: write only what differs.
+    if (folderIcon(folderPath) != iconUri) {
+        GFile* file = g_file_new_for_path(QFile::encodeName(folderPath).constData());
+        // Without a metadata store (no gvfs) this fails; the folder simply keeps its theme icon.
+        g_file_set_attribute_string(file, kCustomIconAttribute, iconUri.toUtf8().constData(), G_FILE_QUERY_INFO_NONE,
+                                    nullptr, nullptr);
+        g_object_unref(file);
+    }
+    if (isKdeDesktop())
+        writeKdeDirectoryFile(folderPath, iconPath);
+}
+
+bool Workspace::observeWake() {
+    return observeWake(QDBusConnection::systemBus());
+}
+
+bool Workspace::observeWake(const QDBusConnection& systemBus) {
+    if (!systemBus.isConnected())
+        return false;
+    QDBusConnection bus = systemBus;
+    return bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                       QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+                       SLOT(prepareForSleep(bool)));
+}
+
+void Workspace::prepareForSleep(bool sleeping) {
+    if (!sleeping)
+        emit didWake();
 }

@@ -24,8 +24,8 @@ public:
     static QString fileName(DVStatusImage image);
     static bool isBlackAndWhite(DVStatusImage image);
 
-    // The icon for a state (state 1 is enabled), with every tray size; darkPanel picks the glyph colour of
-    // the black-and-white images.
+    // The icon for a state (state 1 is enabled), with every tray size. A dark panel always gets the
+    // black-and-white image, drawn light; a light panel gets it (drawn dark) when blackAndWhite is wanted.
     static QIcon image(bool enabled, bool blackAndWhite, bool darkPanel);
     static QIcon icon(DVStatusImage image, bool darkPanel);
 

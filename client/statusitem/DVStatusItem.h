@@ -2,6 +2,7 @@
 
 #include "DVStatusImages.h"
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
@@ -72,7 +73,7 @@ public:
     bool isInTray() const;
     DVStatusWindow* statusWindow() const { return _window; }
 
-    // For tests: checks for the tray now instead of at the next poll.
+    // Looks for the tray and moves between it and the status window (also done by a timer).
     void updatePresentation();
 
 signals:
@@ -98,5 +99,5 @@ private:
     QPointer<DVStatusWindow> _window;
     QTimer _trayPoll;
     int _traySettleMs;
-    bool _settled = false;
+    QElapsedTimer _trayMissing;
 };

@@ -1,0 +1,159 @@
+#include "Updater.h"
+
+#include "Bundle.h"
+#include "MainThread.h"
+#include "URLSession.h"
+#include "UserDefaults.h"
+#include "Workspace.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+namespace {
+
+// A feed is a few kilobytes; anything past this is not one.
+constexpr qsizetype kMaxFeedBytes = 4 * 1024 * 1024;
+// QTimer counts milliseconds in an int.
+constexpr qint64 kMaxTimerSeconds = 24LL * 24 * 3600;
+
+QString bundleVersion() {
+    const Bundle& bundle = Bundle::mainBundle();
+    const QString version = bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleVersion")).toString();
+    return version.isEmpty()
+               ? bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")).toString()
+               : version;
+}
+
+} // namespace
+
+Updater::Updater(QObject* parent)
+    : Updater(Bundle::mainBundle().objectForInfoDictionaryKey(QStringLiteral("SUFeedURL")).toString(), bundleVersion(),
+              &UserDefaults::standardUserDefaults(), parent) {}
+
+Updater::Updater(const QString& feedURL, const QString& currentVersion, UserDefaults* defaults, QObject* parent)
+    : QObject(parent)
+    , _feedURL(feedURL.trimmed())
+    , _currentVersion(currentVersion)
+    , _defaults(defaults) {
+    _automaticTimer.setSingleShot(true);
+    connect(&_automaticTimer, &QTimer::timeout, this, [this] { check(false); });
+}
+
+Updater::~Updater() = default;
+
+void Updater::setUpdateCheckInterval(int seconds) {
+    _interval = std::max(0, seconds);
+    scheduleNextCheck();
+}
+
+void Updater::checkForUpdatesInBackground() {
+    check(false);
+}
+
+void Updater::checkForUpdates() {
+    check(true);
+}
+
+bool Updater::automaticallyChecksForUpdates() const {
+    return _defaults->boolForKey(enableAutomaticChecksKey());
+}
+
+void Updater::setAutomaticallyChecksForUpdates(bool on) {
+    _defaults->setInteger(on ? 1 : 0, enableAutomaticChecksKey());
+    scheduleNextCheck();
+}
+
+bool Updater::openDownloadPage(const QUrl& link) const {
+    return Appcast::isAcceptableDownloadURL(link) && Workspace::openURL(link);
+}
+
+void Updater::scheduleNextCheck() {
+    _automaticTimer.stop();
+    if (_feedURL.isEmpty() || _interval <= 0 || !automaticallyChecksForUpdates())
+        return;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 last = _defaults->integerForKey(lastCheckTimeKey());
+    qint64 wait = last + _interval - now;
+    // A last check "in the future" means the clock was set back: do not wait for it.
+    if (last > now)
+        wait = 0;
+    wait = std::clamp<qint64>(wait, 0, kMaxTimerSeconds);
+    _automaticTimer.start(std::chrono::seconds(wait));
+}
+
+void Updater::check(bool interactive) {
+    if (_feedURL.isEmpty())
+        return;
+    if (_checking) {
+        // The running check answers for this request too.
+        _interactivePending = _interactivePending || interactive;
+        return;
+    }
+    _automaticTimer.stop();
+    _checking = true;
+    _interactivePending = interactive;
+    _defaults->setInteger(QDateTime::currentSecsSinceEpoch(), lastCheckTimeKey());
+
+    const QByteArray url = _feedURL.toUtf8();
+    // A feed that anyone on the way could rewrite would let them point users at any page.
+    if (!URLSession::isValidURL(url) || !Appcast::isAcceptableDownloadURL(QUrl(_feedURL))) {
+        MainThread::perform([this, alive = std::weak_ptr<int>(_alive)] {
+            if (alive.lock())
+                finishCheck(std::nullopt, tr("The update feed address is not a secure (https) address."));
+        });
+        return;
+    }
+    auto body = std::make_shared<QByteArray>();
+    auto tooLarge = std::make_shared<bool>(false);
+    auto task = URLSession::shared().streamTask(
+        URLRequest::get(url),
+        [body, tooLarge](int, QByteArrayView chunk) {
+            if (body->size() + chunk.size() > kMaxFeedBytes) {
+                *tooLarge = true;
+                return false;
+            }
+            body->append(chunk);
+            return true;
+        },
+        [this, body, tooLarge, alive = std::weak_ptr<int>(_alive)](int status, const std::optional<DVError>& error) {
+            QString problem;
+            if (*tooLarge)
+                problem = tr("The update feed is too large.");
+            else if (error)
+                problem = error->localizedDescription();
+            else if (status != 200)
+                problem = tr("The update server answered with status %1.").arg(status);
+            std::optional<QByteArray> result;
+            if (problem.isEmpty())
+                result = std::move(*body);
+            MainThread::perform([this, alive, result, problem] {
+                if (alive.lock())
+                    finishCheck(result, problem);
+            });
+        });
+    task->resume();
+}
+
+void Updater::finishCheck(const std::optional<QByteArray>& body, const QString& error) {
+    const bool interactive = _interactivePending;
+    _checking = false;
+    _interactivePending = false;
+    scheduleNextCheck();
+    if (!body) {
+        if (interactive)
+            emit checkFailed(error);
+        return;
+    }
+    QString problem;
+    const std::optional<QList<AppcastItem>> items = Appcast::parse(*body, &problem);
+    if (!items) {
+        if (interactive)
+            emit checkFailed(tr("The update feed could not be read: %1").arg(problem));
+        return;
+    }
+    if (const std::optional<AppcastItem> newest = Appcast::newestItemNewerThan(*items, _currentVersion))
+        emit updateFound(newest->version, newest->shortVersion, newest->link);
+    else if (interactive)
+        emit noUpdateFound();
+}
