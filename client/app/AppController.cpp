@@ -14,7 +14,9 @@
 #include "DVSetupWindowController.h"
 #include "DVStatusImages.h"
 #include "DVStatusItem.h"
+#include "DVStatusWindow.h"
 #include "DVUpdaterWindow.h"
+#include "LogStartup.h"
 #include "MainThread.h"
 #include "PreferencesController.h"
 #include "SharedFileListUtilities.h"
@@ -33,6 +35,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
+#include <QWidgetAction>
 
 namespace {
 
@@ -71,7 +74,8 @@ AppController::AppController(QObject* parent)
     : QObject(parent)
     , _state(this, 0)
     , _alertPresenter(presentAlert) {
-    // The order matters only to the log; each object lives until the process ends.
+    // Reports of the settings store wait for the log, which is named when launching has finished.
+    LogStartup::holdSettingsDiagnostics();
     _updater = std::make_unique<Updater>();
     _updaterWindow = std::make_unique<DVUpdaterWindow>(_updater.get());
     _preferencesController = std::make_unique<PreferencesController>(this);
@@ -109,7 +113,7 @@ void AppController::migrateSettings() {
 void AppController::applicationDidFinishLaunching() {
     dvGuard(kClassName, "applicationDidFinishLaunching", [&] {
         routeNotificationFallback();
-        WSLogger::sharedInstance().setFileName(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
+        LogStartup::start(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
         setCheckForUpdatesInterval();
         setUserDefaults(settings(), Bundle::mainBundle());
         if (!_wakeObserved)
@@ -134,9 +138,10 @@ void AppController::applicationWillTerminate() {
     stopCheckForFolderTimer();
     _windowWatcher->stop();
     _folderWatcher->stop();
+    // Each stop waits for its own steps in flight; the idle ones return at once.
     for (DVFetchWebServices* services :
-         {_webServices.get(), _windowWatcher->webServices(), _preferencesController->webServices(),
-          _setupWindowController->webServices(), _authenticationWindowController->webServices()}) {
+         {_webServices.get(), _windowWatcher->webServices(), &_preferencesController->webServices(),
+          &_setupWindowController->webServices(), &_authenticationWindowController->webServices()}) {
         if (services)
             services->stop();
     }
