@@ -11,6 +11,8 @@
         TestHome testHome;                                                                                             \
         QApplication::setAttribute(Qt::AA_Use96Dpi, true);                                                             \
         QApplication app(argc, argv);                                                                                  \
+        /* As in the client, which lives in the tray: a hidden window is no reason to quit. */                         \
+        app.setQuitOnLastWindowClosed(false);                                                                          \
         TestObject tc;                                                                                                 \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
         return QTest::qExec(&tc, argc, argv);                                                                          \

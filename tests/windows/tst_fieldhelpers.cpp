@@ -1,13 +1,179 @@
+#include "AXCVHandler.h"
+#include "DVPasswordCipher.h"
 #include "DVPasswordTransformer.h"
+#include "TextHeightForWidth.h"
 #include "WidgetTestMain.h"
 
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QTextLayout>
+
+// The password transformer, the Control-key text field and the text measurement.
 class TestFieldHelpers : public QObject {
     Q_OBJECT
 
+    static QFont measuringFont() {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(13);
+        return font;
+    }
+
+    // The height of one line of the font as the text layout places it.
+    static qreal lineHeight(const QFont& font) {
+        QTextLayout layout(QStringLiteral("m"), font);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(1000);
+        const qreal height = line.height();
+        layout.endLayout();
+        return height;
+    }
+
 private slots:
+    void transformer_data() {
+        QTest::addColumn<bool>("reverse");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QVariant>("expected");
+        QTest::newRow("no stored value") << false << QVariant() << QVariant();
+        QTest::newRow("empty stored data") << false << QVariant(QByteArray("")) << QVariant();
+        QTest::newRow("data that does not decipher")
+            << false << QVariant(QByteArray("not a cipher text")) << QVariant();
+        QTest::newRow("stored data") << false << QVariant(encryptPassword(QStringLiteral("s3cret")))
+                                     << QVariant(QStringLiteral("s3cret"));
+        QTest::newRow("no text") << true << QVariant() << QVariant();
+        // An emptied password field removes the stored password instead of storing empty data.
+        QTest::newRow("empty text") << true << QVariant(QString()) << QVariant();
+        QTest::newRow("empty string") << true << QVariant(QStringLiteral("")) << QVariant();
+        // The stored form is the one every other reader of "password" deciphers.
+        QTest::newRow("text") << true << QVariant(QStringLiteral("s3cret"))
+                              << QVariant(encryptPassword(QStringLiteral("s3cret")));
+    }
+
+    void transformer() {
+        QFETCH(bool, reverse);
+        QFETCH(QVariant, value);
+        QFETCH(QVariant, expected);
+        const QVariant result = reverse ? DVPasswordTransformer::reverseTransformedValue(value)
+                                        : DVPasswordTransformer::transformedValue(value);
+        QCOMPARE(result.isValid(), expected.isValid());
+        QCOMPARE(result, expected);
+    }
+
+    void transformerRoundTrip_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ascii") << QStringLiteral("correct horse battery staple");
+        QTest::newRow("accents and umlauts") << QStringLiteral("pässwörd-Ñandú");
+        QTest::newRow("outside the basic plane") << QStringLiteral("密码🔑 ключ");
+        QTest::newRow("one block exactly") << QStringLiteral("0123456789abcdef");
+    }
+
     void transformerRoundTrip() {
-        const QVariant stored = DVPasswordTransformer::reverseTransformedValue(QStringLiteral("pässwörd"));
-        QCOMPARE(DVPasswordTransformer::transformedValue(stored).toString(), QStringLiteral("pässwörd"));
+        QFETCH(QString, text);
+        const QVariant stored = DVPasswordTransformer::reverseTransformedValue(text);
+        QCOMPARE(stored.typeId(), QMetaType::QByteArray);
+        QVERIFY(!stored.toByteArray().contains(text.toUtf8()));
+        QCOMPARE(DVPasswordTransformer::transformedValue(stored).toString(), text);
+    }
+
+    // The four keys act on whichever widget has the focus; the keys are sent to the AXCVHandler field.
+    void controlKeys_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("selectFirst");
+        QTest::addColumn<QString>("expectedOther");
+        QTest::addColumn<QString>("expectedOtherSelection");
+        QTest::addColumn<QString>("expectedClipboard");
+        // Keys that are not the four reach the field's own handling, and may type there.
+        QTest::addColumn<QString>("expectedField");
+        const int control = Qt::ControlModifier;
+        QTest::newRow("Control-A selects all") << int(Qt::Key_A) << control << false << "world"
+                                               << "world"
+                                               << "clip"
+                                               << "hello";
+        QTest::newRow("Control-C copies") << int(Qt::Key_C) << control << true << "world"
+                                          << "world"
+                                          << "world"
+                                          << "hello";
+        QTest::newRow("Control-X cuts") << int(Qt::Key_X) << control << true << ""
+                                        << ""
+                                        << "world"
+                                        << "hello";
+        QTest::newRow("Control-V pastes") << int(Qt::Key_V) << control << false << "worldclip"
+                                          << ""
+                                          << "clip"
+                                          << "hello";
+        QTest::newRow("Control-Shift-V is not paste")
+            << int(Qt::Key_V) << int(Qt::ControlModifier | Qt::ShiftModifier) << false << "world"
+            << ""
+            << "clip"
+            << "hello";
+        QTest::newRow("Control-Alt-A is not select-all")
+            << int(Qt::Key_A) << int(Qt::ControlModifier | Qt::AltModifier) << false << "world"
+            << ""
+            << "clip"
+            << "helloa";
+        QTest::newRow("Control-Z is not one of them") << int(Qt::Key_Z) << control << false << "world"
+                                                      << ""
+                                                      << "clip"
+                                                      << "hello";
+    }
+
+    void controlKeys() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, selectFirst);
+        QFETCH(QString, expectedOther);
+        QFETCH(QString, expectedOtherSelection);
+        QFETCH(QString, expectedClipboard);
+        QFETCH(QString, expectedField);
+
+        QWidget window;
+        auto* layout = new QHBoxLayout(&window);
+        auto* field = new AXCVHandler(QStringLiteral("hello"));
+        auto* other = new QLineEdit(QStringLiteral("world"));
+        layout->addWidget(field);
+        layout->addWidget(other);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        other->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), other);
+        if (selectFirst)
+            other->selectAll();
+        QGuiApplication::clipboard()->setText(QStringLiteral("clip"));
+
+        QTest::keyClick(field, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+
+        QCOMPARE(other->text(), expectedOther);
+        QCOMPARE(other->selectedText(), expectedOtherSelection);
+        QCOMPARE(QGuiApplication::clipboard()->text(), expectedClipboard);
+        QCOMPARE(field->text(), expectedField);
+        QCOMPARE(field->selectedText(), QString());
+    }
+
+    void textHeight_data() {
+        QTest::addColumn<QString>("text");
+        // The width in multiples of the width of "mmmm".
+        QTest::addColumn<double>("widthInWords");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("three words at one and a half words") << "mmmm mmmm mmmm" << 1.5 << 3;
+        QTest::newRow("the same at three words") << "mmmm mmmm mmmm" << 3.0 << 2;
+        QTest::newRow("the same at ten words") << "mmmm mmmm mmmm" << 10.0 << 1;
+        QTest::newRow("a name longer than the width") << "mmmmmmmmmmmmmmmm" << 1.5 << 3;
+        QTest::newRow("a path breaks inside a folder name") << "/mmmm/mmmmmmmmmmmm/mm" << 2.0 << 3;
+        QTest::newRow("empty") << "" << 1.0 << 0;
+    }
+
+    void textHeight() {
+        QFETCH(QString, text);
+        QFETCH(double, widthInWords);
+        QFETCH(int, lines);
+        const QFont font = measuringFont();
+        const qreal word = QFontMetricsF(font).horizontalAdvance(QStringLiteral("mmmm"));
+        const float height = textHeightForWidth(text, font, float(word * widthInWords));
+        QVERIFY2(qAbs(height - lines * lineHeight(font)) < 0.01,
+                 qPrintable(QStringLiteral("%1 for %2 lines of %3").arg(height).arg(lines).arg(lineHeight(font))));
     }
 };
 
