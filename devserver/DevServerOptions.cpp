@@ -1,16 +1,17 @@
 #include "DevServerOptions.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cmath>
 
 namespace {
 
 bool takesValue(const QString& name) {
-    static const QStringList names{QStringLiteral("--documents"),      QStringLiteral("--user"),
-                                   QStringLiteral("--password"),       QStringLiteral("--port"),
-                                   QStringLiteral("--destination-id"), QStringLiteral("--ticket-ttl"),
-                                   QStringLiteral("--request-log"),    QStringLiteral("--state")};
+    static const QStringList names{
+        QStringLiteral("--documents"),   QStringLiteral("--user"),           QStringLiteral("--password"),
+        QStringLiteral("--port"),        QStringLiteral("--destination-id"), QStringLiteral("--ticket-ttl"),
+        QStringLiteral("--request-log"), QStringLiteral("--state"),          QStringLiteral("--appcast-version")};
     return names.contains(name);
 }
 
@@ -51,6 +52,12 @@ bool apply(DevServerOptions& options, const QString& name, const QString& value,
         if (value.isEmpty())
             return fail(problem, QStringLiteral("--request-log needs a file name"));
         options.requestLogPath = value;
+    } else if (name == QLatin1String("--appcast-version")) {
+        static const QRegularExpression version(QStringLiteral("^[0-9A-Za-z][0-9A-Za-z.+_-]{0,39}$"));
+        if (!version.match(value).hasMatch())
+            return fail(problem,
+                        QStringLiteral("--appcast-version takes a version such as 1.2.3, not \"%1\"").arg(value));
+        options.appcastVersion = value;
     } else if (name == QLatin1String("--state")) {
         if (value.isEmpty())
             return fail(problem, QStringLiteral("--state needs a file name"));
@@ -129,7 +136,7 @@ QString DevServerOptions::usage() {
     return QStringLiteral(
         "usage: docuvane-devserver --documents DIR --user EMAIL --password PASSWORD [--port N]\n"
         "                          [--destination-id N] [--ticket-ttl SECONDS] [--request-log FILE]\n"
-        "                          [--state FILE]\n"
+        "                          [--state FILE] [--appcast-version V]\n"
         "\n"
         "A development stand-in for the Docuvane document service on 127.0.0.1.\n"
         "\n"
@@ -141,6 +148,8 @@ QString DevServerOptions::usage() {
         "  --ticket-ttl SECONDS   session tickets expire this long after login (default: never)\n"
         "  --request-log FILE     append one JSON object per request: method, path with query, body\n"
         "  --state FILE           keep document ids and transferred marks in FILE across restarts\n"
+        "  --appcast-version V    serve an update feed at /appcast.xml naming version V, whose download\n"
+        "                         page is /download on this server\n"
         "\n"
         "The first line on standard output is \"listening on http://127.0.0.1:<port>\".\n"
         "Control endpoint (not written to the request log):\n"

@@ -16,6 +16,7 @@ public:
     double ticketTtlSeconds = 0; // 0: tickets never expire
     QString requestLogPath;
     QString statePath;
+    QString appcastVersion; // empty: no update feed
     bool helpRequested = false;
 
     // The arguments after the program name. On a bad command line: none, with the reason in problem.

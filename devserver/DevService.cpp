@@ -111,6 +111,8 @@ DevReply DevService::route(const DevRequest& request, const QByteArray& path, co
         return webClient(request, query);
     if (path.startsWith(kControlPrefix))
         return control(request, path);
+    if (!_options.appcastVersion.isEmpty() && (path == "/appcast.xml" || path == "/download"))
+        return updateFeed(request, path);
     return problemReply(404, QStringLiteral("Not found"));
 }
 
@@ -158,6 +160,27 @@ DevReply DevService::webClient(const DevRequest& request, const QByteArray& quer
     if (!_store.scan(nullptr, &all, &problem))
         return problemReply(500, problem);
     return DevReply::html(DevWebClientPage::documents(_options.user, all));
+}
+
+DevReply DevService::updateFeed(const DevRequest& request, const QByteArray& path) {
+    if (request.method != "GET")
+        return problemReply(405, QStringLiteral("The update feed is read with GET"));
+    const QByteArray version = _options.appcastVersion.toUtf8(); // checked to hold no markup
+    if (path == "/download")
+        return DevReply::html("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Docuvane Fetch " + version +
+                              "</title></head>\n<body><h1>Docuvane Fetch " + version +
+                              "</h1>\n<p>Install it with your package manager.</p></body></html>\n");
+    // The link is relative: the client resolves it against the feed's address, which names this server.
+    DevReply reply =
+        DevReply::text("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+                       "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">\n"
+                       "<channel>\n<title>Docuvane Fetch</title>\n<item>\n<title>Docuvane Fetch " +
+                           version + "</title>\n<link>/download</link>\n<sparkle:version>" + version +
+                           "</sparkle:version>\n<sparkle:shortVersionString>" + version +
+                           "</sparkle:shortVersionString>\n</item>\n</channel>\n</rss>\n",
+                       QStringLiteral("update feed"));
+    reply.contentType = QByteArrayLiteral("application/rss+xml; charset=UTF-8");
+    return reply;
 }
 
 DevReply DevService::control(const DevRequest& request, const QByteArray& path) {

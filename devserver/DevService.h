@@ -41,6 +41,7 @@ private:
     DevReply serviceRequest(const DevRequest& request, const QByteArray& query, quint64 number);
     DevReply webClient(const DevRequest& request, const QByteArray& query);
     DevReply control(const DevRequest& request, const QByteArray& path);
+    DevReply updateFeed(const DevRequest& request, const QByteArray& path);
     // Waits, unless the server stops first; false then.
     bool stall(double seconds);
 

@@ -60,14 +60,19 @@ AppcastItem readItem(QXmlStreamReader& xml) {
 
 } // namespace
 
-std::optional<QList<AppcastItem>> Appcast::parse(const QByteArray& data, QString* problem) {
+std::optional<QList<AppcastItem>> Appcast::parse(const QByteArray& data, const QUrl& feedURL, QString* problem) {
     const auto fail = [problem](const QString& reason) -> std::optional<QList<AppcastItem>> {
         if (problem)
             *problem = reason;
         return std::nullopt;
     };
     QXmlStreamReader xml(data);
-    if (!xml.readNextStartElement() || xml.name() != QStringLiteral("rss"))
+    // A feed has no use for a document type; refusing one keeps entity tricks out altogether.
+    while (!xml.atEnd() && xml.readNext() != QXmlStreamReader::StartElement) {
+        if (xml.tokenType() == QXmlStreamReader::DTD)
+            return fail(QStringLiteral("The update feed declares a document type."));
+    }
+    if (xml.tokenType() != QXmlStreamReader::StartElement || xml.name() != QStringLiteral("rss"))
         return fail(xml.hasError() ? xml.errorString() : QStringLiteral("The update feed is not an RSS feed."));
     QList<AppcastItem> items;
     bool sawChannel = false;
@@ -83,6 +88,8 @@ std::optional<QList<AppcastItem>> Appcast::parse(const QByteArray& data, QString
                 continue;
             }
             AppcastItem item = readItem(xml);
+            if (!item.link.isEmpty() && item.link.isRelative() && feedURL.isValid())
+                item.link = feedURL.resolved(item.link);
             if (item.shortVersion.isEmpty())
                 item.shortVersion = item.version;
             if (!item.version.isEmpty() && isAcceptableDownloadURL(item.link))

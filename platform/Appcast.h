@@ -21,10 +21,12 @@ struct AppcastItem {
 // Reading an update feed and comparing versions. Pure functions.
 class Appcast {
 public:
-    // The usable items of an RSS feed, in feed order. Items without a version or without an acceptable
-    // download link are skipped; the version and short version may also come from the <enclosure>'s
-    // attributes. A document that is not RSS (or not well-formed XML) gives nothing, with the reason.
-    static std::optional<QList<AppcastItem>> parse(const QByteArray& xml, QString* problem = nullptr);
+    // The usable items of an RSS feed, in feed order. A relative link is resolved against the feed's own
+    // address. Items without a version or without an acceptable download link are skipped; the version
+    // and short version may also come from the <enclosure>'s attributes. A document that is not RSS (or
+    // not well-formed XML) gives nothing, with the reason.
+    static std::optional<QList<AppcastItem>> parse(const QByteArray& xml, const QUrl& feedURL = QUrl(),
+                                                   QString* problem = nullptr);
 
     // The item with the highest version, if any is newer than currentVersion.
     static std::optional<AppcastItem> newestItemNewerThan(const QList<AppcastItem>& items,

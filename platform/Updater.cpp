@@ -47,6 +47,12 @@ void Updater::setUpdateCheckInterval(int seconds) {
     scheduleNextCheck();
 }
 
+qint64 Updater::secondsUntilNextCheck() const {
+    if (!_automaticTimer.isActive())
+        return -1;
+    return (_automaticTimer.remainingTime() + 999) / 1000;
+}
+
 void Updater::checkForUpdatesInBackground() {
     check(false);
 }
@@ -146,7 +152,7 @@ void Updater::finishCheck(const std::optional<QByteArray>& body, const QString& 
         return;
     }
     QString problem;
-    const std::optional<QList<AppcastItem>> items = Appcast::parse(*body, &problem);
+    const std::optional<QList<AppcastItem>> items = Appcast::parse(*body, QUrl(_feedURL), &problem);
     if (!items) {
         if (interactive)
             emit checkFailed(tr("The update feed could not be read: %1").arg(problem));

@@ -35,6 +35,8 @@ public:
     // check's time: at once when it is overdue.
     void setUpdateCheckInterval(int seconds);
     int updateCheckInterval() const { return _interval; }
+    // Seconds until the next automatic check, or -1 when none is scheduled.
+    qint64 secondsUntilNextCheck() const;
 
     void checkForUpdatesInBackground();
     void checkForUpdates();

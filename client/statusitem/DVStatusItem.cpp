@@ -4,6 +4,7 @@
 #include "DVStatusWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -74,6 +75,7 @@ QWidgetAction* DVStatusItem::makeRow(QMenu* menu, DVActivityIndicator** indicato
     *indicator = new DVActivityIndicator(view);
     *label = new QLabel(view);
     (*label)->setTextFormat(Qt::PlainText);
+    (*label)->setFont(QApplication::font("QMenu")); // reads as one of the menu's own entries
     (*label)->setMinimumWidth(180);
     layout->addWidget(*indicator);
     layout->addWidget(*label, 1);

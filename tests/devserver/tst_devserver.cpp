@@ -1,3 +1,4 @@
+#include "Appcast.h"
 #include "DevServerProcess.h"
 #include "TestHome.h"
 
@@ -142,6 +143,8 @@ private slots:
         QTest::newRow("port too high") << valid + QStringList{"--port=70000"} << "--port" << 2;
         QTest::newRow("unknown option") << valid + QStringList{"--verbose"} << "--verbose" << 2;
         QTest::newRow("value missing") << valid + QStringList{"--state"} << "--state needs a value" << 2;
+        QTest::newRow("appcast version with markup")
+            << valid + QStringList{"--appcast-version", "2</sparkle:version>"} << "--appcast-version" << 2;
         QTest::newRow("state damaged") << valid + QStringList{"--state", "DAMAGED"} << "state file" << 2;
         QTest::newRow("port taken") << valid + QStringList{"--port", "TAKEN"} << "cannot listen" << 1;
     }
@@ -391,6 +394,28 @@ private slots:
         for (const QByteArray& line : text.chopped(1).split('\n'))
             logged.append(QJsonDocument::fromJson(line).object());
         QCOMPARE(logged, expected);
+    }
+
+    // The feed names the version given and links to a download page on this server; without the option
+    // neither exists.
+    void updateFeed() {
+        QVERIFY(startServer({"--appcast-version", "9.1.2"}));
+        const HttpReply feed = send("/appcast.xml");
+        QCOMPARE(feed.status, 200);
+        const QUrl feedUrl(_server->baseUrl() + "/appcast.xml");
+        QString problem;
+        const std::optional<QList<AppcastItem>> items = Appcast::parse(feed.body, feedUrl, &problem);
+        QVERIFY2(items && items->size() == 1, qPrintable(problem));
+        QCOMPARE(items->first().version, "9.1.2");
+        QCOMPARE(items->first().shortVersion, "9.1.2");
+        QCOMPARE(items->first().link, QUrl(_server->baseUrl() + "/download"));
+        const HttpReply page = send("/download");
+        QVERIFY(page.status == 200 && page.body.contains("Docuvane Fetch 9.1.2"));
+        QCOMPARE(send("/appcast.xml", "").status, 405);
+        QVERIFY(_server->stop());
+        QVERIFY(startServer());
+        QCOMPARE(send("/appcast.xml").status, 404);
+        QCOMPARE(send("/download").status, 404);
     }
 
     void webClientPageEscapesNames() {
