@@ -15,6 +15,7 @@
 #include "DVStatusImages.h"
 #include "DVStatusItem.h"
 #include "DVStatusWindow.h"
+#include "DVUpdaterSwitch.h"
 #include "DVUpdaterWindow.h"
 #include "LogStartup.h"
 #include "MainThread.h"
@@ -78,6 +79,7 @@ AppController::AppController(QObject* parent)
     LogStartup::holdSettingsDiagnostics();
     _updater = std::make_unique<Updater>();
     _updaterWindow = std::make_unique<DVUpdaterWindow>(_updater.get());
+    _automaticUpdateChecks = std::make_unique<DVUpdaterSwitch>(_updater.get());
     _preferencesController = std::make_unique<PreferencesController>(this);
     _setupWindowController = std::make_unique<DVSetupWindowController>(this);
     _dropboxMissingWarning = std::make_unique<DVDropboxMissingWarning>(this);
