@@ -379,10 +379,22 @@ std::optional<QVariantMap> DVFetchWebServices::fileList() const {
     return _fileList;
 }
 
+void DVFetchWebServices::setQueueEmptiedHandler(std::function<void()> handler) {
+    std::lock_guard lock(_mutex);
+    _queueEmptiedHandler = std::move(handler);
+}
+
 void DVFetchWebServices::operationCountChanged(int count) {
     if (count != 0 || _stopped.load())
         return;
     _recoveredInChain.store(false);
+    std::function<void()> queueEmptied;
+    {
+        std::lock_guard lock(_mutex);
+        queueEmptied = _queueEmptiedHandler;
+    }
+    if (queueEmptied)
+        queueEmptied();
     if (!_canDownload)
         return;
     if (auto* delegate = delegateFor<CheckForDocumentsFinishedDelegate>())

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,6 +74,10 @@ public:
     QString password() const;
 
     OperationQueue& queue() { return _queue; }
+    // Called whenever the queue empties, on the worker thread where that happened, by every coordinator
+    // (checkForDocumentsFinished goes only to the owners of coordinators made with canDownload). Set it
+    // before the first request.
+    void setQueueEmptiedHandler(std::function<void()> handler);
     std::optional<QVariantMap> fileList() const;
     bool displayNoNewDocumentsNotification() const { return _displayNoNewDocumentsNotification.load(); }
 
@@ -127,4 +132,5 @@ private:
     std::atomic<bool> _displayNoNewDocumentsNotification{true};
     // Set by a recovery, cleared when the queue empties: one recovery per chain.
     std::atomic<bool> _recoveredInChain{false};
+    std::function<void()> _queueEmptiedHandler; // guarded by _mutex
 };

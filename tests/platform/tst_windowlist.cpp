@@ -1,0 +1,219 @@
+#include "TestHome.h"
+#include "WindowList.h"
+#include "X11TestWindows.h"
+
+#include <QGuiApplication>
+#include <QtTest>
+
+#include <memory>
+
+// Runs on an X server (xvfb-run), with a window manager (DV_TEST_WINDOW_MANAGER=openbox) or without one
+// (none). The windows are made on a connection of the test's own, as another application would make them,
+// and read back through the Qt application's connection.
+class TestWindowList : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<X11TestWindows> _x;
+    QHash<QString, xcb_window_t> _made;
+    bool _managed = false;
+
+    using Spec = X11TestWindows::Spec;
+
+    xcb_window_t make(const QString& name) {
+        const QByteArray n = name.toUtf8();
+        const QByteArray cls = "tst." + n;
+        xcb_window_t window = XCB_NONE;
+        if (name == QLatin1String("utf8"))
+            window = _x->create(Spec{cls, QByteArray("Docuvane Fetch \xe2\x80\x94 Ablage"), QByteArray("old"), {}});
+        else if (name == QLatin1String("latin1"))
+            window = _x->create(Spec{cls, std::nullopt, QByteArray("Caf\xe9"), {}});
+        else if (name == QLatin1String("untitled"))
+            window = _x->create(Spec{cls, std::nullopt, std::nullopt, {}});
+        else if (name == QLatin1String("empty"))
+            window = _x->create(Spec{cls, QByteArray(""), std::nullopt, {}});
+        else if (name == QLatin1String("noprops"))
+            window = _x->create(Spec{});
+        else if (name == QLatin1String("badclass")) {
+            window = _x->create(Spec{QByteArray(), n, std::nullopt, {}});
+            const uint32_t number = 7;
+            _x->setProperty(window, "WM_CLASS", XCB_ATOM_INTEGER, 32, &number, 1);
+        } else if (name == QLatin1String("instanceonly")) {
+            window = _x->create(Spec{QByteArray(), n, std::nullopt, {}});
+            _x->setProperty(window, "WM_CLASS", XCB_ATOM_STRING, 8, "only", 5);
+        } else if (name == QLatin1String("badname")) {
+            window = _x->create(Spec{cls, std::nullopt, QByteArray("fallback"), {}});
+            const uint32_t number = 7;
+            _x->setProperty(window, "_NET_WM_NAME", XCB_ATOM_CARDINAL, 32, &number, 1);
+        } else if (name == QLatin1String("transient"))
+            window = _x->create(Spec{cls, n, std::nullopt, {}, _made.value(QStringLiteral("A"))});
+        else if (name.startsWith(QLatin1String("type:")))
+            window = _x->create(Spec{cls, n, std::nullopt, n.mid(5).toUpper()});
+        else
+            window = _x->create(Spec{cls, n, std::nullopt, {}});
+        _x->sync();
+        _made.insert(name, window);
+        return window;
+    }
+
+    // Our windows as the list gives them, front to back: "owner|title|layer", "-" for none, layer "0" or "x".
+    QStringList listed() const {
+        QStringList lines;
+        const std::optional<QList<WindowDescription>> windows = WindowList::onScreenWindows();
+        if (!windows)
+            return {QStringLiteral("no list")};
+        for (const WindowDescription& window : *windows) {
+            if (!_made.values().contains(window.windowId))
+                continue;
+            // Every X11 window can be read by others.
+            const QString sharing = window.sharingState == 1 ? QString() : QStringLiteral(" unreadable");
+            lines << QStringLiteral("%1|%2|%3%4")
+                         .arg(window.ownerName.isNull() ? QStringLiteral("-") : window.ownerName,
+                              window.name.isNull() ? QStringLiteral("-") : window.name,
+                              window.layer == 0 ? QStringLiteral("0") : QStringLiteral("x"), sharing);
+        }
+        return lines;
+    }
+
+    QStringList sortedListed() const {
+        QStringList lines = listed();
+        lines.sort();
+        return lines;
+    }
+
+private slots:
+    void initTestCase() {
+        _x = std::make_unique<X11TestWindows>();
+        QVERIFY2(_x->isConnected(), "no X server: run under xvfb-run");
+        _managed = qEnvironmentVariable("DV_TEST_WINDOW_MANAGER", QStringLiteral("none")) != QLatin1String("none");
+        if (_managed)
+            QVERIFY(_x->waitForWindowManager());
+        else
+            QVERIFY(!_x->windowManagerRunning());
+        QVERIFY(WindowList::unavailableReason().isNull());
+    }
+
+    void cleanup() {
+        for (xcb_window_t window : std::as_const(_made))
+            _x->destroy(window);
+        _made.clear();
+    }
+
+    void orderAndVisibility_data() {
+        QTest::addColumn<QStringList>("script");
+        QTest::addColumn<QStringList>("withManager");
+        QTest::addColumn<QStringList>("withoutManager");
+        const QStringList cba{"tst.C|C|0", "tst.B|B|0", "tst.A|A|0"};
+        QTest::newRow("newest in front") << QStringList{"A", "B", "C"} << cba << cba;
+        const QStringList acb{"tst.A|A|0", "tst.C|C|0", "tst.B|B|0"};
+        QTest::newRow("raised") << QStringList{"A", "B", "C", "raise A"} << acb << acb;
+        const QStringList bac{"tst.B|B|0", "tst.A|A|0", "tst.C|C|0"};
+        QTest::newRow("lowered") << QStringList{"A", "B", "C", "lower C"} << bac << bac;
+        QTest::newRow("minimised: left out")
+            << QStringList{"A", "B", "minimise B"} << QStringList{"tst.A|A|0"} << QStringList{"tst.A|A|0"};
+        QTest::newRow("destroyed: gone") << QStringList{"A", "B", "destroy A"} << QStringList{"tst.B|B|0"}
+                                         << QStringList{"tst.B|B|0"};
+        // Without a manager there is no current workspace, so every mapped window shows.
+        QTest::newRow("other workspace: left out, all workspaces: kept")
+            << QStringList{"A", "B", "C", "desktop B 1", "desktop C all"} << QStringList{"tst.C|C|0", "tst.A|A|0"}
+            << cba;
+    }
+
+    void orderAndVisibility() {
+        QFETCH(QStringList, script);
+        QFETCH(QStringList, withManager);
+        QFETCH(QStringList, withoutManager);
+        for (const QString& step : script) {
+            const QStringList words = step.split(QLatin1Char(' '));
+            if (words.size() == 1) {
+                make(step);
+                continue;
+            }
+            const xcb_window_t window = _made.value(words.at(1));
+            if (words.first() == QLatin1String("raise"))
+                _x->raise(window);
+            else if (words.first() == QLatin1String("lower"))
+                _x->lower(window);
+            else if (words.first() == QLatin1String("minimise"))
+                _x->minimise(window);
+            else if (words.first() == QLatin1String("destroy"))
+                _x->destroy(window);
+            else if (words.first() == QLatin1String("desktop"))
+                _x->moveToDesktop(window, words.at(2) == QLatin1String("all") ? 0xFFFFFFFF : words.at(2).toUInt());
+        }
+        // A window manager handles the requests in its own time.
+        QTRY_COMPARE(listed(), _managed ? withManager : withoutManager);
+    }
+
+    // Owners, titles and kinds, including windows that break the rules; compared without order.
+    void descriptions_data() {
+        QTest::addColumn<QStringList>("windows");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("titles") << QStringList{"utf8", "latin1", "untitled", "empty"}
+                                << QStringList{"tst.empty||0", "tst.latin1|Caf\u00e9|0", "tst.untitled|-|0",
+                                               "tst.utf8|Docuvane Fetch \u2014 Ablage|0"};
+        QTest::newRow("broken properties")
+            << QStringList{"noprops", "badclass", "instanceonly", "badname"}
+            << QStringList{"-|-|0", "-|badclass|0", "-|instanceonly|0", "tst.badname|fallback|0"};
+        QTest::newRow("kinds") << QStringList{"A",         "transient",    "type:normal", "type:dialog",
+                                              "type:dock", "type:utility", "type:desktop"}
+                               << QStringList{"tst.A|A|0",
+                                              "tst.transient|transient|x",
+                                              "tst.type:desktop|type:desktop|x",
+                                              "tst.type:dialog|type:dialog|x",
+                                              "tst.type:dock|type:dock|x",
+                                              "tst.type:normal|type:normal|0",
+                                              "tst.type:utility|type:utility|x"};
+    }
+
+    void descriptions() {
+        QFETCH(QStringList, windows);
+        QFETCH(QStringList, expected);
+        for (const QString& name : windows)
+            make(name);
+        QTRY_COMPARE(sortedListed(), expected);
+    }
+
+    void waylandSessionHasNoList() {
+        make(QStringLiteral("A"));
+        qputenv("XDG_SESSION_TYPE", "wayland");
+        const std::optional<QList<WindowDescription>> windows = WindowList::onScreenWindows();
+        const QString reason = WindowList::unavailableReason();
+        qputenv("XDG_SESSION_TYPE", "x11");
+        QVERIFY(!windows);
+        QVERIFY(!reason.isEmpty());
+    }
+
+    void fileManagers_data() {
+        QTest::addColumn<QString>("owner");
+        QTest::addColumn<bool>("known");
+        QTest::newRow("GNOME Files") << "org.gnome.Nautilus" << true;
+        QTest::newRow("any case") << "ORG.GNOME.NAUTILUS" << true;
+        QTest::newRow("Dolphin") << "dolphin" << true;
+        QTest::newRow("Thunar") << "Thunar" << true;
+        QTest::newRow("PCManFM-Qt") << "pcmanfm-qt" << true;
+        QTest::newRow("a prefix is not a name") << "org.gnome.Nautilus2" << false;
+        QTest::newRow("a browser") << "firefox-esr" << false;
+        QTest::newRow("none") << QString() << false;
+    }
+
+    void fileManagers() {
+        QFETCH(QString, owner);
+        QFETCH(bool, known);
+        QCOMPARE(WindowList::isFileManager(owner), known);
+    }
+};
+
+int main(int argc, char* argv[]) {
+    TestHome testHome;
+    // The list needs Qt's X connection, whatever the test environment asks for, and an X11 session.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qunsetenv("WAYLAND_DISPLAY");
+    qputenv("XDG_SESSION_TYPE", "x11");
+    QGuiApplication app(argc, argv);
+    TestWindowList tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_windowlist.moc"
