@@ -1,14 +1,10 @@
 #pragma once
 
 #include "DVFetchWebServicesDelegate.h"
+#include "DVFetchWindowWatcher.h"
 #include "DVFolderMover.h"
 #include "DVFolderWatcher.h"
 #include "DVStateObservable.h"
-#if __has_include("DVFetchWindowWatcher.h")
-#include "DVFetchWindowWatcher.h"
-#else
-#include "DVFetchWindowWatcherStandIn.h"
-#endif
 #include "DVWindowDelegates.h"
 
 #include <QObject>
