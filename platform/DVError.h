@@ -26,6 +26,7 @@ public:
         URLErrorNetworkConnectionLost = -1005,
         URLErrorHTTPTooManyRedirects = -1007,
         URLErrorBadServerResponse = -1011,
+        URLErrorDataLengthExceedsMaximum = -1103,
         URLErrorSecureConnectionFailed = -1200,
         URLErrorCannotWriteToFile = -3003,
     };

@@ -133,7 +133,17 @@ void Operation::notifyQueue() {
         queue = _queue.lock();
     }
     if (queue)
-        queue->schedule();
+        queue->operationMayBeReady(shared_from_this());
+}
+
+std::vector<std::shared_ptr<Operation>> Operation::dependents() const {
+    std::vector<std::shared_ptr<Operation>> result;
+    std::lock_guard lock(_mutex);
+    for (const std::weak_ptr<Operation>& weakDependent : _dependents) {
+        if (std::shared_ptr<Operation> dependent = weakDependent.lock())
+            result.push_back(std::move(dependent));
+    }
+    return result;
 }
 
 BlockOperation::BlockOperation(std::function<void()> block) {

@@ -49,6 +49,8 @@ public:
     void addDependency(const std::shared_ptr<Operation>& operation);
     void removeDependency(const std::shared_ptr<Operation>& operation);
     std::vector<std::shared_ptr<Operation>> dependencies() const;
+    // The operations that depend on this one, while it has not finished (none afterwards).
+    std::vector<std::shared_ptr<Operation>> dependents() const;
 
     // Blocks until the operation is finished. Never call it on a thread the operation's work needs.
     void waitUntilFinished() const;

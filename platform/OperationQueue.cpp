@@ -20,7 +20,10 @@ bool QueueCore::add(const std::shared_ptr<Operation>& operation) {
     int count = 0;
     {
         std::lock_guard lock(_mutex);
-        _entries.push_back({operation, false});
+        const std::uint64_t sequence = _nextSequence++;
+        _entries.emplace(operation.get(), Entry{sequence, false});
+        _order.emplace(sequence, operation);
+        _candidates.emplace(sequence, operation);
         count = static_cast<int>(_entries.size());
     }
     reportCount(count);
@@ -31,9 +34,9 @@ bool QueueCore::add(const std::shared_ptr<Operation>& operation) {
 std::vector<std::shared_ptr<Operation>> QueueCore::operations() const {
     std::lock_guard lock(_mutex);
     std::vector<std::shared_ptr<Operation>> result;
-    result.reserve(_entries.size());
-    for (const Entry& entry : _entries)
-        result.push_back(entry.operation);
+    result.reserve(_order.size());
+    for (const auto& [sequence, operation] : _order)
+        result.push_back(operation);
     return result;
 }
 
@@ -109,19 +112,33 @@ void QueueCore::schedule() {
     std::vector<std::shared_ptr<Operation>> toStart;
     {
         std::lock_guard lock(_mutex);
-        for (Entry& entry : _entries) {
+        for (auto candidate = _candidates.begin(); candidate != _candidates.end();) {
             if (_maxConcurrent >= 0 && _running >= _maxConcurrent)
                 break;
-            if (entry.dispatched || !entry.operation->isReady())
-                continue;
-            entry.dispatched = true;
-            ++_running;
-            toStart.push_back(entry.operation);
+            const std::shared_ptr<Operation>& operation = candidate->second;
+            const auto entry = _entries.find(operation.get());
+            if (entry != _entries.end() && !entry->second.dispatched && operation->isReady()) {
+                entry->second.dispatched = true;
+                ++_running;
+                toStart.push_back(operation);
+            }
+            candidate = _candidates.erase(candidate);
         }
     }
     const std::shared_ptr<QueueCore> self = shared_from_this();
     for (const std::shared_ptr<Operation>& operation : toStart)
         WorkerPool::post([self, operation] { run(self, operation); });
+}
+
+void QueueCore::operationMayBeReady(const std::shared_ptr<Operation>& operation) {
+    {
+        std::lock_guard lock(_mutex);
+        const auto entry = _entries.find(operation.get());
+        if (entry == _entries.end() || entry->second.dispatched)
+            return;
+        _candidates.emplace(entry->second.sequence, operation);
+    }
+    schedule();
 }
 
 void QueueCore::run(const std::shared_ptr<QueueCore>& core, const std::shared_ptr<Operation>& operation) {
@@ -148,12 +165,13 @@ void QueueCore::retire(const std::shared_ptr<Operation>& operation) {
     int count = 0;
     {
         std::lock_guard lock(_mutex);
-        const auto found = std::find_if(_entries.begin(), _entries.end(),
-                                        [&](const Entry& entry) { return entry.operation == operation; });
+        const auto found = _entries.find(operation.get());
         if (found == _entries.end())
             return;
-        if (found->dispatched)
+        if (found->second.dispatched)
             --_running;
+        _order.erase(found->second.sequence);
+        _candidates.erase(found->second.sequence);
         _entries.erase(found);
         count = static_cast<int>(_entries.size());
     }

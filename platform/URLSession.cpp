@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <map>
@@ -13,6 +14,22 @@
 namespace {
 
 constexpr long kMaxRedirects = 16;
+
+std::mutex g_limitsMutex;
+URLSession::TransferLimits g_limits;
+
+URLSession::TransferLimits currentLimits() {
+    std::lock_guard lock(g_limitsMutex);
+    return g_limits;
+}
+
+long shorter(long a, long b) {
+    if (a <= 0)
+        return b;
+    if (b <= 0)
+        return a;
+    return std::min(a, b);
+}
 
 bool isURLCharacter(char c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
@@ -94,7 +111,8 @@ public:
         if (!_easy)
             return DVError(DVError::URLDomain, DVError::URLErrorUnknown, std::nullopt,
                            QStringLiteral("The HTTP client could not be set up."));
-        const long timeout = _request.timeoutInterval > 0 ? _request.timeoutInterval : 60;
+        const URLSession::TransferLimits limits = currentLimits();
+        const long idle = _request.timeoutInterval > 0 ? _request.timeoutInterval : 60;
         curl_easy_setopt(_easy, CURLOPT_URL, _request.url.constData());
         curl_easy_setopt(_easy, CURLOPT_PATH_AS_IS, 1L);
         curl_easy_setopt(_easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -104,10 +122,14 @@ public:
         curl_easy_setopt(_easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(_easy, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(_easy, CURLOPT_NOSIGNAL, 1L);
-        // An idle limit, not a limit on the whole transfer: no connection, or no byte for this long.
-        curl_easy_setopt(_easy, CURLOPT_CONNECTTIMEOUT, timeout);
-        curl_easy_setopt(_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(_easy, CURLOPT_LOW_SPEED_TIME, timeout);
+        // No connection in time, too few bytes for too long, or (in memory) too long in all: given up.
+        curl_easy_setopt(_easy, CURLOPT_CONNECTTIMEOUT, shorter(idle, limits.connectSeconds));
+        curl_easy_setopt(_easy, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, long(limits.lowSpeedBytesPerSecond)));
+        curl_easy_setopt(_easy, CURLOPT_LOW_SPEED_TIME, shorter(idle, limits.lowSpeedSeconds));
+        if (!_sink && limits.dataTaskDeadlineSeconds > 0)
+            curl_easy_setopt(_easy, CURLOPT_TIMEOUT, long(limits.dataTaskDeadlineSeconds));
+        if (!_sink && _request.maxBodySize > 0)
+            curl_easy_setopt(_easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(_request.maxBodySize));
         curl_easy_setopt(_easy, CURLOPT_ERRORBUFFER, _errorText);
         curl_easy_setopt(_easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
         curl_easy_setopt(_easy, CURLOPT_WRITEDATA, this);
@@ -135,6 +157,8 @@ public:
         if (result == CURLE_WRITE_ERROR && _sinkRefused)
             error = DVError(DVError::URLDomain, DVError::URLErrorCannotWriteToFile, std::nullopt,
                             QStringLiteral("cannot write file"));
+        else if ((result == CURLE_WRITE_ERROR && _tooLarge) || result == CURLE_FILESIZE_EXCEEDED)
+            error = tooLargeError();
         else if (result != CURLE_OK)
             error = URLSession::errorForCurlCode(result, QString::fromUtf8(_errorText));
         deliver(static_cast<int>(status), error);
@@ -163,6 +187,12 @@ public:
     URLSession::StreamCompletion _streamCompletion;
 
 private:
+    DVError tooLargeError() const {
+        return DVError(DVError::URLDomain, DVError::URLErrorDataLengthExceedsMaximum,
+                       QStringLiteral("The reply is longer than %1 bytes.").arg(_request.maxBodySize),
+                       QStringLiteral("The service's answer is too long."));
+    }
+
     static size_t write(char* data, size_t size, size_t count, void* self) {
         auto* transfer = static_cast<Transfer*>(self);
         const size_t length = size * count;
@@ -182,6 +212,12 @@ private:
             }
             return length;
         }
+        const qint64 limit = transfer->_request.maxBodySize;
+        if (limit > 0 && transfer->_body.size() + qint64(length) > limit) {
+            // A length not announced up front is caught here, before memory grows past the limit.
+            transfer->_tooLarge = true;
+            return CURL_WRITEFUNC_ERROR;
+        }
         transfer->_body.append(data, static_cast<qsizetype>(length));
         return length;
     }
@@ -193,6 +229,7 @@ private:
     char _errorText[CURL_ERROR_SIZE] = {};
     QByteArray _body;
     bool _sinkRefused = false;
+    bool _tooLarge = false;
     std::atomic<bool> _resumed{false};
     std::atomic<bool> _cancelRequested{false};
 };
@@ -275,6 +312,15 @@ void URLSession::Engine::loop() {
 
 URLSession::URLSession()
     : _engine(new Engine()) {}
+
+URLSession::TransferLimits URLSession::transferLimits() {
+    return currentLimits();
+}
+
+void URLSession::setTransferLimits(const TransferLimits& limits) {
+    std::lock_guard lock(g_limitsMutex);
+    g_limits = limits;
+}
 
 URLSession& URLSession::shared() {
     // Made once, under the language's initialisation lock; lives until the process ends, as its thread.

@@ -19,12 +19,16 @@ struct URLRequest {
     // "application/x-www-form-urlencoded".
     QByteArray httpBody;
     // The longest time the request may stay idle (no connection made, nothing received) before it fails
-    // with a timed-out error. A large document arriving steadily is never cut short.
+    // with a timed-out error; the session's own limits (URLSession::TransferLimits) apply as well, and
+    // the shorter one counts.
     int timeoutInterval = 60;
+    // For a data task: the largest reply body accepted; a longer one fails with
+    // URLErrorDataLengthExceedsMaximum as soon as it is known to be longer. 0: no limit.
+    qint64 maxBodySize = 0;
 
-    static URLRequest get(const QByteArray& url) { return {url, QByteArrayLiteral("GET"), {}, 60}; }
+    static URLRequest get(const QByteArray& url) { return {url, QByteArrayLiteral("GET"), {}, 60, 0}; }
     static URLRequest post(const QByteArray& url, const QByteArray& body) {
-        return {url, QByteArrayLiteral("POST"), body, 60};
+        return {url, QByteArrayLiteral("POST"), body, 60, 0};
     }
 };
 
@@ -39,12 +43,27 @@ public:
 };
 
 // The process's HTTP client: one background thread (the HTTP thread) drives every request over libcurl.
+// Every request has a connect timeout and a low-speed limit, a data task also a deadline, so that a
+// service that stops or trickles is given up (see TransferLimits); the error is URLErrorTimedOut.
 // Redirects are followed (http and https only); TLS certificates and host names are always verified;
 // a failed request is never sent again; nothing is cached and no header of our own is added.
 // Completions run on the HTTP thread, one at a time: a completion that blocks holds up the other
 // requests' completions (not their transfers' start).
 class URLSession {
 public:
+    // What keeps a request from hanging, for every request of the process. A data task (a reply kept in
+    // memory) must also end within its deadline; a streamed one (a document of any size) has none, and
+    // ends when it stalls.
+    struct TransferLimits {
+        int connectSeconds = 30;           // to make the connection
+        int lowSpeedBytesPerSecond = 100;  // a transfer slower than this ...
+        int lowSpeedSeconds = 60;          // ... for this long is abandoned
+        int dataTaskDeadlineSeconds = 110; // the whole of a data task, redirects included
+    };
+    static TransferLimits transferLimits();
+    // For tests and tools: the limits for requests sent from now on.
+    static void setTransferLimits(const TransferLimits& limits);
+
     // The reply body (none after a transport failure, possibly empty otherwise), the HTTP status of the
     // final response (0 when none arrived) and the transport error (none when a response arrived,
     // whatever its status).

@@ -139,10 +139,41 @@ void WSLogger::compose(int level, const LogSender& sender, const char* selector,
     log(sender, selector, level, text);
 }
 
+QString WSLogger::escapedMessage(const QString& message) {
+    qsizetype first = 0;
+    while (first < message.size() && message.at(first).unicode() >= 0x20)
+        ++first;
+    if (first == message.size())
+        return message;
+    QString escaped = message.left(first);
+    for (qsizetype i = first; i < message.size(); ++i) {
+        const char16_t c = message.at(i).unicode();
+        switch (c) {
+        case u'\n':
+            escaped += QLatin1String("\\n");
+            break;
+        case u'\r':
+            escaped += QLatin1String("\\r");
+            break;
+        case u'\t':
+            escaped += QLatin1String("\\t");
+            break;
+        default:
+            if (c < 0x20)
+                escaped += QStringLiteral("\\u%1").arg(int(c), 4, 16, QLatin1Char('0'));
+            else
+                escaped += QChar(c);
+        }
+    }
+    return escaped;
+}
+
 QString WSLogger::formatLine(const LogSender& sender, const char* selector, int level, const QString& message) const {
     const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    // A reply or a file name quoted in a message can neither end the line nor start a forged one.
     return QStringLiteral("%1 %2 (%3:%4) %5 %6\n")
-        .arg(time, _processName, sender.className, QString::fromUtf8(selector), stringWithLevel(level), message);
+        .arg(time, _processName, sender.className, QString::fromUtf8(selector), stringWithLevel(level),
+             escapedMessage(message));
 }
 
 void WSLogger::log(const LogSender& sender, const char* selector, int level, const QString& message) {

@@ -19,8 +19,8 @@ struct LogSender {
 
 // The one logger of a process. Each call writes one line
 //   "<yyyy-MM-dd HH:mm:ss.SSS> <process> (<class>:<method>) <level> <messages>\n"
-// in a single write and forces it to disk before returning, so a crash never loses the lines before it
-// and lines from different threads never interleave.
+// (control characters in the messages escaped, see escapedMessage()) in a single write and forces it to disk before
+// returning, so a crash never loses the lines before it and lines from different threads never interleave.
 class WSLogger {
 public:
     enum Level : int { Info = 1, Debug = 2, Trace = 4, Error = 8 };
@@ -54,6 +54,10 @@ public:
 
     // The line as it would be written, without the trailing line feed's write; for tests and tools.
     QString formatLine(const LogSender& sender, const char* selector, int level, const QString& message) const;
+
+    // The message as it goes into a line: every character below U+0020 escaped ("\n", "\r", "\t", the
+    // others as "\u" and four hex digits), so that one call always writes exactly one line.
+    static QString escapedMessage(const QString& message);
 
 private:
     WSLogger();

@@ -26,13 +26,13 @@ void DVAccountInfoOperation::startRequest() {
     const QString url = DVServiceProtocol::accountInfoURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
                                                           DVServiceProtocol::settingText(DVSettings::Ticket));
     logger.logInfo(this, "start", {QStringLiteral("Account Info Url = "), url});
-    sendRequest(URLRequest::get(url.toUtf8()),
-                [this](const std::optional<QByteArray>& body, int, const std::optional<DVError>& error) {
-                    handleReply(body, error);
-                });
+    URLRequest request = URLRequest::get(url.toUtf8());
+    request.maxBodySize = DVServiceProtocol::MaxAccountReplySize;
+    sendRequest(request, [this](const std::optional<QByteArray>& body, int status,
+                                const std::optional<DVError>& error) { handleReply(body, status, error); });
 }
 
-void DVAccountInfoOperation::handleReply(const std::optional<QByteArray>& body,
+void DVAccountInfoOperation::handleReply(const std::optional<QByteArray>& body, int httpStatus,
                                          const std::optional<DVError>& transportError) {
     WSLogger& logger = WSLogger::sharedInstance();
     logger.logInfo(this, "start", {QStringLiteral("Account Info: Ended.")});
@@ -49,12 +49,22 @@ void DVAccountInfoOperation::handleReply(const std::optional<QByteArray>& body,
     const QString text = DVServiceProtocol::replyText(body);
     logger.logInfo(this, "start", {QStringLiteral("Reply:  "), text});
     checkReplyForError(text);
-    if (parsed) {
-        const QJsonValue account = json.object().value(QStringLiteral("account"));
-        if (account.isObject())
-            setAccountInfo(account.toObject().toVariantMap());
-    } else if (!error()) {
+    if (error())
+        return;
+    if (!parsed) {
         setError(DVError(ErrorDomain, ErrorCode, text, text));
+        return;
+    }
+    const QJsonValue account = json.object().value(QStringLiteral("account"));
+    if (!DVServiceProtocol::isSuccessStatus(httpStatus)) {
+        setError(DVError(ErrorDomain, ErrorCode, std::nullopt,
+                         QStringLiteral("The service answered with HTTP status %1").arg(httpStatus)));
+    } else if (!json.isObject() || !account.isObject()) {
+        // Read as an account, anything else would look like one without a destination.
+        setError(DVError(ErrorDomain, ErrorCode, std::nullopt,
+                         QStringLiteral("The service's answer holds no account information")));
+    } else {
+        setAccountInfo(account.toObject().toVariantMap());
     }
 }
 

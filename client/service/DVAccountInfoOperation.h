@@ -5,7 +5,8 @@
 #include <QVariantMap>
 
 // Asks for the account's description ("op=accountinfo"); the coordinator reads the delivery destination
-// from it. The completion message is accountInfoComplete.
+// from it. A reply that is not a JSON object with an "account" object, or comes with a status outside
+// 2xx, is a failed step. The completion message is accountInfoComplete.
 class DVAccountInfoOperation : public DVConcurrentOperation {
     Q_OBJECT
 
@@ -21,7 +22,8 @@ protected:
     void sendCompletionMessage() override;
 
 private:
-    void handleReply(const std::optional<QByteArray>& body, const std::optional<DVError>& transportError);
+    void handleReply(const std::optional<QByteArray>& body, int httpStatus,
+                     const std::optional<DVError>& transportError);
 
     mutable std::mutex _mutex;
     std::optional<QVariantMap> _accountInfo;

@@ -62,8 +62,11 @@ void DVConcurrentOperation::finish() {
 
 void DVConcurrentOperation::sendRequest(const URLRequest& request, ReplyHandler handler) {
     std::shared_ptr<DVConcurrentOperation> keep = self<DVConcurrentOperation>();
+    URLRequest bounded = request;
+    if (bounded.maxBodySize <= 0)
+        bounded.maxBodySize = DVServiceProtocol::MaxTextReplySize; // no reply held in memory is unbounded
     const std::shared_ptr<URLSessionTask> task =
-        URLSession::shared().dataTask(request, [keep, handler](const std::optional<QByteArray>& body, int status,
+        URLSession::shared().dataTask(bounded, [keep, handler](const std::optional<QByteArray>& body, int status,
                                                                const std::optional<DVError>& error) {
             keep->guardReply("start", [&] { handler(body, status, error); });
             keep->finish();

@@ -73,7 +73,8 @@ protected:
 
     using ReplyHandler =
         std::function<void(const std::optional<QByteArray>& body, int httpStatus, const std::optional<DVError>& error)>;
-    // Sends the request; the handler runs on the HTTP thread inside the reply guard, then finish().
+    // Sends the request; the handler runs on the HTTP thread inside the reply guard, then finish(). A
+    // request without a body limit gets DVServiceProtocol::MaxTextReplySize.
     void sendRequest(const URLRequest& request, ReplyHandler handler);
 
     // Remembers the request in flight so that abort() can stop it; one made after abort() is stopped at once.

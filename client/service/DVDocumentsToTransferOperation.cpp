@@ -25,13 +25,13 @@ void DVDocumentsToTransferOperation::startRequest() {
     const QString url =
         DVServiceProtocol::documentsToTransferURL(DVServiceProtocol::settingText(DVSettings::ServerURL), ticket);
     WSLogger::sharedInstance().logInfo(this, "start", {QStringLiteral("Request:  "), url});
-    sendRequest(URLRequest::get(url.toUtf8()),
-                [this](const std::optional<QByteArray>& body, int, const std::optional<DVError>& error) {
-                    handleReply(body, error);
-                });
+    URLRequest request = URLRequest::get(url.toUtf8());
+    request.maxBodySize = DVServiceProtocol::MaxDocumentListSize;
+    sendRequest(request, [this](const std::optional<QByteArray>& body, int status,
+                                const std::optional<DVError>& error) { handleReply(body, status, error); });
 }
 
-void DVDocumentsToTransferOperation::handleReply(const std::optional<QByteArray>& body,
+void DVDocumentsToTransferOperation::handleReply(const std::optional<QByteArray>& body, int httpStatus,
                                                  const std::optional<DVError>& transportError) {
     const QString text = DVServiceProtocol::replyText(body);
     WSLogger::sharedInstance().logInfo(this, "start", {QStringLiteral("Reply:  "), text});
@@ -44,9 +44,20 @@ void DVDocumentsToTransferOperation::handleReply(const std::optional<QByteArray>
             setError(*transportError);
         return;
     }
+    if (!DVServiceProtocol::isSuccessStatus(httpStatus)) {
+        setError(DVError(ErrorDomain, ErrorCode, std::nullopt,
+                         QStringLiteral("The service answered with HTTP status %1").arg(httpStatus)));
+        return;
+    }
     const QJsonDocument json = QJsonDocument::fromJson(*body);
-    if (json.isObject())
-        setFileList(json.object().toVariantMap());
+    // Anything but a list under "documents" would read as no documents, or as records made of
+    // whatever stood there.
+    if (!json.isObject() || !json.object().value(QStringLiteral("documents")).isArray()) {
+        setError(DVError(ErrorDomain, ErrorCode, std::nullopt,
+                         QStringLiteral("The service's answer holds no document list")));
+        return;
+    }
+    setFileList(json.object().toVariantMap());
 }
 
 void DVDocumentsToTransferOperation::sendCompletionMessage() {

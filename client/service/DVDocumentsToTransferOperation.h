@@ -5,8 +5,9 @@
 #include <QVariantMap>
 
 // Asks which documents wait for this destination ("op=docstotransfer"). The parsed reply becomes
-// fileList; its "documents" member lists the document records. The completion message is
-// documentsToTransferComplete.
+// fileList; its "documents" member lists the document records. A reply that is not a JSON object with a
+// "documents" array, or comes with a status outside 2xx, is a failed step: it never reads as an empty
+// list. The completion message is documentsToTransferComplete.
 class DVDocumentsToTransferOperation : public DVConcurrentOperation {
     Q_OBJECT
 
@@ -22,7 +23,8 @@ protected:
     void sendCompletionMessage() override;
 
 private:
-    void handleReply(const std::optional<QByteArray>& body, const std::optional<DVError>& transportError);
+    void handleReply(const std::optional<QByteArray>& body, int httpStatus,
+                     const std::optional<DVError>& transportError);
 
     mutable std::mutex _mutex;
     std::optional<QVariantMap> _fileList;

@@ -7,6 +7,7 @@
 #include "DVExceptionGuard.h"
 #include "DVLoginOperation.h"
 #include "DVPasswordCipher.h"
+#include "DVServiceProtocol.h"
 #include "DVSettingsKeys.h"
 #include "MainThread.h"
 #include "UserDefaults.h"
@@ -128,6 +129,11 @@ void DVFetchWebServices::checkForDocuments() {
     dvGuard(this, "checkForDocuments", [&] {
         if (auto* delegate = delegateFor<CheckForDocumentsStartDelegate>())
             delegate->checkForDocumentsStart();
+        {
+            std::lock_guard lock(_mutex);
+            _fileList.reset();
+            _listError.reset();
+        }
 
         auto account = std::make_shared<DVAccountInfoOperation>(this);
         auto documents = std::make_shared<DVDocumentsToTransferOperation>(this);
@@ -236,6 +242,12 @@ void DVFetchWebServices::accountInfoComplete(const std::shared_ptr<DVAccountInfo
 void DVFetchWebServices::documentsToTransferComplete(const std::shared_ptr<DVDocumentsToTransferOperation>& operation) {
     dvGuard(this, "documentsToTransferComplete", [&] {
         const std::optional<DVError> error = operation->error();
+        if (error) {
+            // The download step must never run over an older list.
+            std::lock_guard lock(_mutex);
+            _fileList.reset();
+            _listError = error;
+        }
         if (!error) {
             const std::optional<QVariantMap> list = operation->fileList();
             {
@@ -299,11 +311,9 @@ void DVFetchWebServices::documentTransferredFileComplete(
 }
 
 void DVFetchWebServices::cancelDependenciesOfOperation(const std::shared_ptr<Operation>& operation) {
-    for (const std::shared_ptr<Operation>& queued : _queue.operations()) {
-        const auto dependencies = queued->dependencies();
-        if (std::find(dependencies.cbegin(), dependencies.cend(), operation) != dependencies.cend())
-            queued->cancel();
-    }
+    // Asked of the operation, not of the whole queue: a long list of failing downloads stays linear.
+    for (const std::shared_ptr<Operation>& dependent : operation->dependents())
+        dependent->cancel();
 }
 
 bool DVFetchWebServices::startsRecovery(const std::optional<DVError>& error) const {
@@ -351,9 +361,10 @@ void DVFetchWebServices::launchDocuvaneSelector() {
     dvGuard(this, "launchDocuvaneSelector", [&] {
         const QString ticket = storedString(DVSettings::Ticket);
         const QString base = storedString(DVSettings::ServerURL);
-        // The ticket goes in as stored: it signs the user in to the web client.
-        const QString text =
-            ticket.isEmpty() ? base : QStringLiteral("%1/htmlclient/index.html?ticket=%2").arg(base, ticket);
+        // The ticket signs the user in to the web client.
+        const QString text = ticket.isEmpty() ? base
+                                              : QStringLiteral("%1/htmlclient/index.html?ticket=%2")
+                                                    .arg(base, DVServiceProtocol::ticketQueryValue(ticket));
         const QUrl url(text, QUrl::TolerantMode);
         if (base.isEmpty() || !url.isValid()) {
             WSLogger::sharedInstance().logError(this, "launchDocuvaneSelector",
@@ -382,6 +393,11 @@ std::optional<QVariantMap> DVFetchWebServices::fileList() const {
 void DVFetchWebServices::setQueueEmptiedHandler(std::function<void()> handler) {
     std::lock_guard lock(_mutex);
     _queueEmptiedHandler = std::move(handler);
+}
+
+std::optional<DVError> DVFetchWebServices::listError() const {
+    std::lock_guard lock(_mutex);
+    return _listError;
 }
 
 void DVFetchWebServices::operationCountChanged(int count) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DVError.h"
 #include "DVFetchWebServicesDelegate.h"
 #include "OperationQueue.h"
 #include "OperationsDelegate.h"
@@ -78,7 +79,10 @@ public:
     // (checkForDocumentsFinished goes only to the owners of coordinators made with canDownload). Set it
     // before the first request.
     void setQueueEmptiedHandler(std::function<void()> handler);
+    // The document list of the current cycle; none before it arrived and after the list step failed.
     std::optional<QVariantMap> fileList() const;
+    // Why the current cycle's list step failed; none when it has not (or has not run).
+    std::optional<DVError> listError() const;
     bool displayNoNewDocumentsNotification() const { return _displayNoNewDocumentsNotification.load(); }
 
     // Completion messages of the operations (main thread).
@@ -128,6 +132,7 @@ private:
     std::mutex _fireLock;
     mutable std::mutex _mutex;
     std::optional<QVariantMap> _fileList;
+    std::optional<DVError> _listError;
     std::shared_ptr<Operation> _launchDocuvaneOperation;
     std::atomic<bool> _displayNoNewDocumentsNotification{true};
     // Set by a recovery, cleared when the queue empties: one recovery per chain.

@@ -36,13 +36,13 @@ void DVLoginOperation::startRequest() {
     // The auth value is the password, merely Base64-encoded: the log shows a mask in its place.
     WSLogger::sharedInstance().logInfo(
         this, "start", {QStringLiteral("Request:  "), DVServiceProtocol::loginURL(base, QStringLiteral("********"))});
-    sendRequest(URLRequest::get(url.toUtf8()),
-                [this](const std::optional<QByteArray>& body, int, const std::optional<DVError>& error) {
-                    handleReply(body, error);
-                });
+    URLRequest request = URLRequest::get(url.toUtf8());
+    request.maxBodySize = DVServiceProtocol::MaxLoginReplySize;
+    sendRequest(request, [this](const std::optional<QByteArray>& body, int status,
+                                const std::optional<DVError>& error) { handleReply(body, status, error); });
 }
 
-void DVLoginOperation::handleReply(const std::optional<QByteArray>& body,
+void DVLoginOperation::handleReply(const std::optional<QByteArray>& body, int httpStatus,
                                    const std::optional<DVError>& transportError) {
     UserDefaults& defaults = UserDefaults::standardUserDefaults();
     const QString ticketKey = DVKey(DVSettings::Ticket);
@@ -53,15 +53,20 @@ void DVLoginOperation::handleReply(const std::optional<QByteArray>& body,
         defaults.removeObjectForKey(ticketKey);
         return;
     }
-    if (!body || body->size() < 3) {
-        // Nothing to take a ticket from: the login failed, whether the reply was lost or cut short.
-        defaults.removeObjectForKey(ticketKey);
+    // Only a short, plain token from a successful answer is a ticket: an error page, a proxy's notice or
+    // a reply cut short would otherwise be stored and sent with every request.
+    std::optional<QString> ticket;
+    if (!body) {
         setError(transportError ? *transportError
                                 : DVError(ErrorDomain, ErrorCode, std::nullopt,
                                           QStringLiteral("The login reply holds no ticket.")));
-        return;
+    } else if (!DVServiceProtocol::isSuccessStatus(httpStatus)) {
+        setError(DVError(ErrorDomain, ErrorCode, std::nullopt,
+                         QStringLiteral("The service answered with HTTP status %1").arg(httpStatus)));
+    } else if (!(ticket = DVServiceProtocol::ticketFromLoginReply(*body))) {
+        setError(DVError(ErrorDomain, ErrorCode, std::nullopt,
+                         QStringLiteral("The service's answer is not a session ticket")));
     }
-    const std::optional<QString> ticket = DVServiceProtocol::ticketFromLoginReply(*body);
     if (ticket)
         defaults.setValue(*ticket, ticketKey);
     else

@@ -52,11 +52,12 @@ QString DVServiceProtocol::loginURL(const QString& base, const QString& auth) {
 }
 
 QString DVServiceProtocol::accountInfoURL(const QString& base, const QString& ticket) {
-    return percentEncodedForQuery(base + kEndpoint + QStringLiteral("?op=accountinfo&json=true&ticket=") + ticket);
+    return percentEncodedForQuery(base + kEndpoint + QStringLiteral("?op=accountinfo&json=true&ticket=")) +
+           ticketQueryValue(ticket);
 }
 
 QString DVServiceProtocol::logoutURL(const QString& base, const QString& ticket) {
-    return base + kEndpoint + QStringLiteral("?op=userlogout&ticket=") + ticket;
+    return base + kEndpoint + QStringLiteral("?op=userlogout&ticket=") + ticketQueryValue(ticket);
 }
 
 QString DVServiceProtocol::setErrorURL(const QString& base) {
@@ -64,15 +65,17 @@ QString DVServiceProtocol::setErrorURL(const QString& base) {
 }
 
 QString DVServiceProtocol::documentsToTransferURL(const QString& base, const QString& ticket) {
-    return threePiece(base, kEndpoint + QStringLiteral("?op=docstotransfer&json=true&ticket"), ticket);
+    return threePiece(base, kEndpoint + QStringLiteral("?op=docstotransfer&json=true&ticket"),
+                      ticketQueryValue(ticket));
 }
 
 QString DVServiceProtocol::downloadURL(const QString& base, const QString& ticket) {
-    return threePiece(base, kEndpoint + QStringLiteral("?op=download&ticket"), ticket);
+    return threePiece(base, kEndpoint + QStringLiteral("?op=download&ticket"), ticketQueryValue(ticket));
 }
 
 QString DVServiceProtocol::documentTransferredURL(const QString& base, const QString& ticket) {
-    return threePiece(base, kEndpoint + QStringLiteral("?op=docstransferred&json=true&ticket"), ticket);
+    return threePiece(base, kEndpoint + QStringLiteral("?op=docstransferred&json=true&ticket"),
+                      ticketQueryValue(ticket));
 }
 
 QString DVServiceProtocol::documentRequestBody(const QString& idText) {
@@ -83,6 +86,12 @@ QString DVServiceProtocol::documentRequestBody(const QString& idText) {
 QString DVServiceProtocol::percentEncodedForQuery(const QString& text) {
     // QUrl leaves the unreserved characters alone; the rest of the query set is named here.
     return QString::fromLatin1(QUrl::toPercentEncoding(text, QByteArrayLiteral("!$&'()*+,;=:@/?")));
+}
+
+QString DVServiceProtocol::ticketQueryValue(const QString& ticket) {
+    // What separates or ends a query value ("&", "=", ";", "#"), what a form decoder changes ("+", "%")
+    // and what a URL cannot carry are escaped; a ticket of letters and digits is left as it is.
+    return QString::fromLatin1(QUrl::toPercentEncoding(ticket, QByteArrayLiteral("!$'()*,:@/?")));
 }
 
 std::optional<QString> DVServiceProtocol::documentIdText(const QVariant& id) {
@@ -141,11 +150,18 @@ QString DVServiceProtocol::replyText(const std::optional<QByteArray>& body) {
 }
 
 std::optional<QString> DVServiceProtocol::ticketFromLoginReply(const QByteArray& body) {
-    if (body.size() < 3)
+    if (body.size() <= 3 || body.size() - 3 > MaxTicketSize)
         return std::nullopt;
     const QString ticket = decodeUTF8(QByteArrayView(body).first(body.size() - 3));
     if (ticket.isNull())
         return std::nullopt;
+    for (const QChar c : ticket) {
+        if (c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            return std::nullopt;
+        // Markup or JSON (a page, a proxy's notice) is never a ticket, even without a blank in it.
+        if (QStringView(u"<>\"{}").contains(c))
+            return std::nullopt;
+    }
     return ticket;
 }
 

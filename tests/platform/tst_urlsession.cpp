@@ -120,6 +120,48 @@ private slots:
                  body.isNull() ? QByteArray() : QByteArray("application/x-www-form-urlencoded"));
     }
 
+    // A reply that trickles, takes too long in all or is longer than wanted ends the request with an
+    // error; a streamed one (a document) has no deadline, only the low-speed limit. Short limits stand in
+    // for the real ones (30 s to connect, 100 bytes/s over 60 s, 110 s in all).
+    void stalledOrOversizedRepliesAreGivenUp_data() {
+        QTest::addColumn<ScriptedHttpServer::Reply>("answer");
+        QTest::addColumn<bool>("streamed");
+        QTest::addColumn<qint64>("maxBodySize");
+        QTest::addColumn<qint64>("errorCode");
+        ScriptedHttpServer::Reply trickle = ScriptedHttpServer::reply(QByteArray(40, 't'));
+        trickle.trickleMs = 150; // under 7 bytes a second
+        ScriptedHttpServer::Reply steady = ScriptedHttpServer::reply(QByteArray(60, 's'));
+        steady.trickleMs = 40; // 25 bytes a second for 2.4 s: fast enough, but longer than the deadline
+        const auto timedOut = qint64(DVError::URLErrorTimedOut),
+                   tooLong = qint64(DVError::URLErrorDataLengthExceedsMaximum);
+        row("trickling reply", trickle, false, qint64(0), timedOut);
+        row("trickling document", trickle, true, qint64(0), timedOut);
+        row("steady reply past the deadline", steady, false, qint64(0), timedOut);
+        row("steady document: no deadline", steady, true, qint64(0), qint64(0));
+        row("reply at its limit", ScriptedHttpServer::reply("0123456789"), false, qint64(10), qint64(0));
+        row("reply past its limit", ScriptedHttpServer::reply("0123456789A"), false, qint64(10), tooLong);
+        row("limit ignored for a document", ScriptedHttpServer::reply("0123456789A"), true, qint64(10), qint64(0));
+    }
+
+    void stalledOrOversizedRepliesAreGivenUp() {
+        QFETCH(ScriptedHttpServer::Reply, answer);
+        QFETCH(bool, streamed);
+        QFETCH(qint64, maxBodySize);
+        QFETCH(qint64, errorCode);
+        const URLSession::TransferLimits normal = URLSession::transferLimits();
+        URLSession::setTransferLimits({2, 20, 1, 1});
+        _server.setScript([answer](const auto&) { return answer; });
+        URLRequest request = URLRequest::get(_server.baseURL().toLatin1() + "/slow");
+        request.maxBodySize = maxBodySize;
+        const Outcome outcome = send(request, streamed ? 0 : -1);
+        URLSession::setTransferLimits(normal);
+        QCOMPARE(outcome.error ? outcome.error->code() : 0, errorCode);
+        if (errorCode == 0)
+            QCOMPARE(outcome.body, std::optional<QByteArray>(answer.body));
+        else if (!streamed)
+            QVERIFY(!outcome.body);
+    }
+
     void streamedBodyArrivesWholeOrIsStopped() {
         QByteArray body(3 * 1024 * 1024 + 17, Qt::Uninitialized);
         for (qsizetype i = 0; i < body.size(); ++i)
@@ -151,8 +193,7 @@ private slots:
                    [](const auto&, httplib::Response& response) { response.set_content("secret", "text/plain"); });
         const int port = server.bind_to_any_port("127.0.0.1");
         std::thread thread([&] { server.listen_after_bind(); });
-        while (!server.is_running())
-            QTest::qWait(1);
+        QTRY_VERIFY_WITH_TIMEOUT(server.is_running(), 10000);
         const Outcome outcome = send(URLRequest::get(QStringLiteral("https://127.0.0.1:%1/").arg(port).toLatin1()));
         server.stop();
         thread.join();

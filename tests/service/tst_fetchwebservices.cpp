@@ -437,8 +437,6 @@ private slots:
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.launchDocuvaneWebsite();
-        services.fire(true);
-        QCOMPARE(services.displayNoNewDocumentsNotification(), true);
         services.fire(false);
         QCOMPARE(services.displayNoNewDocumentsNotification(), true);
         gate.unlock();

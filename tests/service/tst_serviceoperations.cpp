@@ -11,6 +11,7 @@
 #include "OperationQueue.h"
 #include "ScriptedHttpServer.h"
 #include "TestHome.h"
+#include "TestTiming.h"
 #include "UserDefaults.h"
 #include "WSLogger.h"
 
@@ -149,6 +150,7 @@ class TestServiceOperations : public QObject {
         QString text = error ? QStringLiteral("%1 %2").arg(error->domain()).arg(error->code()) : "ok";
         if (error && error->failureReason())
             text += " (" + *error->failureReason() + ")";
+        const QString described = error ? error->description().value_or("(null)") : QString();
         if (kind == "userlogin" || kind == "userlogout")
             text += " ticket=" + setting(DVSettings::Ticket);
         if (auto account = std::dynamic_pointer_cast<DVAccountInfoOperation>(operation))
@@ -160,6 +162,10 @@ class TestServiceOperations : public QObject {
                                          : QStringLiteral("-"));
         if (kind == "download")
             text += " [" + fetched().join(", ") + "]";
+        // What the login, account and list steps tell the user.
+        if (error && (kind == "userlogin" || kind == "accountinfo" || kind == "docstotransfer") &&
+            !error->failureReason())
+            text += " " + described;
         return _server.requests().empty() ? text + " unsent" : text;
     }
 
@@ -191,7 +197,11 @@ private slots:
             QByteArray("accountinfo&json=true&ticket=t%20k%23%C3%A9"), none);
         row("documents, absent ticket", "docstotransfer", QVariant(),
             QByteArray("docstotransfer&json=true&ticket=(null)"), none);
-        row("download", "download", QVariant("T+/="), QByteArray("download&ticket=T+/="), form);
+        row("download, ticket escaped", "download", QVariant("T+/=%"), QByteArray("download&ticket=T%2B/%3D%25"), form);
+        row("documents, ticket cannot add a parameter", "docstotransfer", QVariant("a&op=x#y;z"),
+            QByteArray("docstotransfer&json=true&ticket=a%26op%3Dx%23y%3Bz"), none);
+        row("logout, ticket of letters and digits as it is", "userlogout", QVariant("Ab09xyZ"),
+            QByteArray("userlogout&ticket=Ab09xyZ"), none);
         row("transferred", "docstransferred", QVariant("T1"), QByteArray("docstransferred&json=true&ticket=T1"), form);
         row("logout", "userlogout", QVariant("T1"), QByteArray("userlogout&ticket=T1"), none);
         row("set error", "dstseterror", QVariant("T1"), QByteArray("dstseterror&error=unkn"), none);
@@ -228,27 +238,69 @@ private slots:
         const auto on = [](const char* name, const char* kind, const Reply& answer, const QString& expected,
                            const QVariantMap& changes = {}) { row(name, kind, changes, answer, expected); };
         on("login: ticket and three bytes", "userlogin", reply("T-123\r\n\n"), "ok ticket=T-123");
-        on("login: status not looked at", "userlogin", reply("T-9xyz", 500), "ok ticket=T-9");
+        // Only a short plain token from a successful answer is a ticket; the message says what came instead.
+        const QString notTicket = "DocuvaneFetch 1 ticket=- The service's answer is not a session ticket";
+        on("login: error status", "userlogin", reply("T-9xyz", 500),
+           "DocuvaneFetch 1 ticket=- The service answered with HTTP status 500");
+        on("login: redirect status kept", "userlogin", reply("T-9xyz", 302),
+           "DocuvaneFetch 1 ticket=- The service answered with HTTP status 302");
+        on("login: a web page", "userlogin", reply("<html>\n<body>Welcome</body>\n</html>\n"), notTicket);
+        on("login: markup without blanks", "userlogin", reply("<html><body>Welcome</body></html>\n"), notTicket);
+        on("login: JSON without blanks", "userlogin", reply("{\"error\":\"busy\"}\r\n\n"), notTicket);
+        on("login: blank inside", "userlogin", reply("T 1\r\n\n"), notTicket);
+        on("login: line break inside", "userlogin", reply("T\n1\r\n\n"), notTicket);
+        on("login: NUL inside", "userlogin", reply(QByteArray("T\0001\r\n\n", 6)), notTicket);
+        on("login: escape inside", "userlogin", reply("T\x1b[2J\r\n\n"), notTicket);
+        on("login: nothing before the three bytes", "userlogin", reply("xyz"), notTicket);
+        on("login: longest ticket", "userlogin", reply(QByteArray(512, 'k') + "\r\n\n"),
+           "ok ticket=" + QString(512, 'k'));
+        on("login: longer than a ticket", "userlogin", reply(QByteArray(513, 'k') + "\r\n\n"), notTicket);
+        on("login: larger than any login reply", "userlogin", reply(QByteArray(70000, 'k')),
+           "NSURLErrorDomain -1103 (The reply is longer than 65536 bytes.) ticket=-");
         on("login: failure", "userlogin", reply(kFailure), kExpired + " ticket=-");
-        on("login: invalid UTF-8", "userlogin", reply("\xff\xfe\xfd\xfc"), "DocuvaneFetch 1 ticket=-");
-        on("login: too short", "userlogin", reply("ab"), "DocuvaneFetch 1 ticket=-");
+        on("login: invalid UTF-8", "userlogin", reply("\xff\xfe\xfd\xfc"), "DocuvaneFetch 1 ticket=- (null)");
+        on("login: too short", "userlogin", reply("ab"), notTicket);
         on("login: lost", "userlogin", reply("T-1", 200, true), kLost + " ticket=-");
         on("account: destination", "accountinfo", reply("{\"account\":{\"destinationId\":2}}"), "ok account=2");
-        on("account: not an object", "accountinfo", reply("{\"account\":\"x\"}"), "ok account=-");
+        const QString noAccount = "DocuvaneFetch 1 account=- The service's answer holds no account information";
+        on("account: not an object", "accountinfo", reply("{\"account\":\"x\"}"), noAccount);
+        on("account: missing", "accountinfo", reply("{\"user\":{}}"), noAccount);
+        on("account: a list", "accountinfo", reply("[{\"account\":{}}]"), noAccount);
+        on("account: JSON with an error status", "accountinfo", reply("{\"account\":{\"destinationId\":2}}", 500),
+           "DocuvaneFetch 1 account=- The service answered with HTTP status 500");
+        on("account: larger than any account", "accountinfo", reply(QByteArray(1024 * 1024 + 1, ' ')),
+           "NSURLErrorDomain -1103 (The reply is longer than 1048576 bytes.) account=-");
         on("account: error page", "accountinfo", reply("<p>Error</p>", 500),
            "DocuvaneFetch 1 (<p>Error</p>) account=-");
         on("account: empty", "accountinfo", reply(""), "DocuvaneFetch 1 () account=-");
         on("account: failure", "accountinfo", reply(kFailure), kExpired + " account=-");
         on("account: JSON holding the prefix", "accountinfo",
            reply("{\"account\":{\"destinationId\":3,\"n\":\"" + kFailure + "\"}}"),
-           "DocuvaneFetch 1 ({\"account\") account=3");
-        on("account: invalid UTF-8", "accountinfo", reply("{\"\xff\"}"), "DocuvaneFetch 1 account=-");
+           "DocuvaneFetch 1 ({\"account\") account=-");
+        on("account: invalid UTF-8", "accountinfo", reply("{\"\xff\"}"), "DocuvaneFetch 1 account=- (null)");
         on("account: lost", "accountinfo", reply("{}", 200, true), kLost + " account=-");
         on("list: two", "docstotransfer", reply("{\"documents\":[{\"id\":1},{\"id\":2}]}"), "ok documents=2");
-        on("list: not JSON", "docstotransfer", reply("<p>busy</p>", 503), "ok documents=-");
+        const QString noList = "DocuvaneFetch 1 documents=- The service's answer holds no document list";
+        on("list: none", "docstotransfer", reply("{\"documents\":[]}"), "ok documents=0");
+        on("list: not JSON", "docstotransfer", reply("<p>busy</p>"), noList);
+        on("list: error status", "docstotransfer", reply("<p>busy</p>", 503),
+           "DocuvaneFetch 1 documents=- The service answered with HTTP status 503");
+        on("list: documents an object", "docstotransfer", reply("{\"documents\":{\"id\":1}}"), noList);
+        on("list: documents a text", "docstotransfer", reply("{\"documents\":\"a.pdf\"}"), noList);
+        on("list: documents null", "docstotransfer", reply("{\"documents\":null}"), noList);
+        on("list: no documents", "docstotransfer", reply("{\"count\":0}"), noList);
+        on("list: a bare list", "docstotransfer", reply("[{\"id\":1}]"), noList);
+        QByteArray many = "{\"documents\":[";
+        for (int id = 1; id <= 100000; ++id)
+            many += "{\"id\":" + QByteArray::number(100000 + id) + ",\"filename\":\"Invoice 2024-" +
+                    QByteArray::number(id) +
+                    " for the customer.pdf\",\"path\":\"Customers/Acme Corporation/2024/Invoices\"},";
+        many.back() = ']';
+        many += "}";
+        on("list: 100,000 documents fit", "docstotransfer", reply(many), "ok documents=100000");
         on("list: failure", "docstotransfer", reply(kFailure), kExpired + " documents=-");
         on("list: invalid UTF-8", "docstotransfer", reply("{\"documents\":[],\"\xff\":1}"),
-           "DocuvaneFetch 1 documents=-");
+           "DocuvaneFetch 1 documents=- (null)");
         on("list: lost", "docstotransfer", reply("{}", 200, true), kLost + " documents=-");
         on("logout", "userlogout", reply("ok"), "ok ticket=-");
         on("logout: failure", "userlogout", reply(kFailure), kExpired + " ticket=-");
@@ -360,7 +412,7 @@ private slots:
         size_t requestsDuringMessage = 0;
         _delegate->onMessage = [&](const QString& name) {
             if (name == "login") {
-                QTest::qWait(100); // every chance for the dependent to start too early
+                QTest::qWait(kSettleMs); // every chance for the dependent to start too early
                 requestsDuringMessage = _server.requests().size();
                 throw DVException("NSInternalInconsistencyException", "boom");
             }

@@ -18,9 +18,20 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
         using P = DVServiceProtocol;
-        row("account info, escaped as a whole", P::accountInfoURL("http://h:1", "a b%#\u00e9[]\"!$&'()*+,;=:@/?-._~"),
-            "http://h:1/dvapi/dvapi?op=accountinfo&json=true&ticket=a%20b%25%23%C3%A9%5B%5D%22!$&'()*+,;=:@/?-._~");
-        row("other tickets go in unchanged", P::downloadURL("h", "a b%"), "h/dvapi/dvapi?op=download&ticket=a b%");
+        // A ticket is one query value wherever it goes: it can neither end it nor add a parameter.
+        const QString odd = "a b%#\u00e9[]\"!$&'()*+,;=:@/?-._~";
+        const QString oddEncoded = "a%20b%25%23%C3%A9%5B%5D%22!$%26'()*%2B,%3B%3D:@/?-._~";
+        row("account info: the rest escaped as a whole", P::accountInfoURL("http://h:1/x y", odd),
+            "http://h:1/x%20y/dvapi/dvapi?op=accountinfo&json=true&ticket=" + oddEncoded);
+        row("list: ticket escaped", P::documentsToTransferURL("h", odd),
+            "h/dvapi/dvapi?op=docstotransfer&json=true&ticket=" + oddEncoded);
+        row("download: ticket escaped", P::downloadURL("h", "a b%"), "h/dvapi/dvapi?op=download&ticket=a%20b%25");
+        row("transferred: ticket escaped", P::documentTransferredURL("h", "x&op=userlogout"),
+            "h/dvapi/dvapi?op=docstransferred&json=true&ticket=x%26op%3Duserlogout");
+        row("logout: ticket escaped", P::logoutURL("h", "+/="), "h/dvapi/dvapi?op=userlogout&ticket=%2B/%3D");
+        row("letters and digits as they are", P::downloadURL("h", "AbC019xyz"),
+            "h/dvapi/dvapi?op=download&ticket=AbC019xyz");
+        row("absent ticket as it is", P::downloadURL("h", "(null)"), "h/dvapi/dvapi?op=download&ticket=(null)");
         row("set error, absent base", P::setErrorURL("(null)"), "(null)/dvapi/dvapi?op=dstseterror&error=unkn");
         row("auth of colons and UTF-8, absent password", P::authValue("j:\u00fc", QString()),
             QString(QByteArray("j:\xc3\xbc:(null)").toBase64()));
@@ -74,12 +85,32 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("ticket");
         row("ticket and three bytes", QByteArray("abc123\r\n\n"), "abc123\r\n\n", "abc123");
-        row("exactly three bytes", QByteArray("xyz"), "xyz", "");
+        row("exactly three bytes", QByteArray("xyz"), "xyz", "<none>");
+        row("longest ticket", QByteArray(512, 'k') + "\r\n\n", QString(512, 'k') + "\r\n\n", QString(512, 'k'));
+        row("longer than a ticket", QByteArray(513, 'k') + "\r\n\n", QString(513, 'k') + "\r\n\n", "<none>");
+        row("blank", QByteArray("ab cd\r\n\n"), "ab cd\r\n\n", "<none>");
+        row("tab", QByteArray("ab\tcd\r\n\n"), "ab\tcd\r\n\n", "<none>");
+        row("line break", QByteArray("ab\ncd..."), "ab\ncd...", "<none>");
+        row("no-break space",
+            QByteArray("ab\xc2\xa0"
+                       "cd..."),
+            "ab\u00a0cd...", "<none>");
+        row("zero-width joiner",
+            QByteArray("ab\xe2\x80\x8d"
+                       "cd..."),
+            "ab\u200dcd...", "<none>");
+        row("C1 control",
+            QByteArray("ab\xc2\x85"
+                       "cd..."),
+            "ab\u0085cd...", "<none>");
+        row("markup", QByteArray("<p>x</p>..."), "<p>x</p>...", "<none>");
+        row("JSON", QByteArray("{\"t\":1}..."), "{\"t\":1}...", "<none>");
+        row("non-ASCII letter", QByteArray("\xc3\xa9t\xc3\xa9..."), "\u00e9t\u00e9...", "\u00e9t\u00e9");
         row("shorter than three", QByteArray("ab"), "ab", "<none>");
         row("cut inside a character", QByteArray("abc\xc3\xa9\n\n"), "abc\u00e9\n\n", "<none>");
         row("invalid byte", QByteArray("tick\xff\n\n\n"), "<null>", "<none>");
         row("overlong slash", QByteArray("\xc0\xaf..."), "<null>", "<none>");
-        row("NUL is text", QByteArray("a\0b...", 6), QString::fromLatin1("a\0b...", 6), QString::fromLatin1("a\0b", 3));
+        row("NUL is text, not a ticket", QByteArray("a\0b...", 6), QString::fromLatin1("a\0b...", 6), "<none>");
     }
 
     void replyTextAndTicket() {

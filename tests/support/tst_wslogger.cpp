@@ -74,6 +74,31 @@ private slots:
         QVERIFY2(written.endsWith(QStringLiteral("(S:m) Error %1\n").arg(text).toUtf8()), written.constData());
     }
 
+    // Whatever a reply or a file name holds, one call writes one line, and the line says what was there.
+    void controlCharactersAreEscaped_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("forged line") << QStringLiteral("ok\n2024-01-01 00:00:00.000 x (A:b) Error forged")
+                                     << QStringLiteral("ok\\n2024-01-01 00:00:00.000 x (A:b) Error forged");
+        QTest::newRow("carriage return, tab") << QStringLiteral("a\rb\tc") << QStringLiteral("a\\rb\\tc");
+        QTest::newRow("NUL") << QString::fromLatin1("a\0b", 3) << QStringLiteral("a\\u0000b");
+        QTest::newRow("terminal escape") << QStringLiteral("\x1b[2Jx") << QStringLiteral("\\u001b[2Jx");
+        QTest::newRow("unit separator") << QStringLiteral("\x1f") << QStringLiteral("\\u001f");
+        QTest::newRow("blank and beyond kept") << QStringLiteral(" ~\u00e9\\n") << QStringLiteral(" ~\u00e9\\n");
+    }
+
+    void controlCharactersAreEscaped() {
+        QFETCH(QString, message);
+        QFETCH(QString, written);
+        freshLog();
+        logger.logError("DVLoginOperation", "start", {QStringLiteral("Reply:  "), message});
+        const QByteArray bytes = readAll(_logPath);
+        QCOMPARE(bytes.count('\n'), 3); // the two that open the log, and this line's own
+        QVERIFY(!bytes.contains('\r') && !bytes.contains('\0'));
+        QVERIFY2(bytes.endsWith(("(DVLoginOperation:start) Error Reply:   " + written + " \n").toUtf8()),
+                 bytes.constData());
+    }
+
     void levelsAndMask() {
         freshLog();
         logger.logDebug("S", "debug", {QStringLiteral("hidden")});

@@ -152,6 +152,45 @@ private slots:
         QVERIFY(!QFileInfo::exists(fetchFolder() + "/Letters/hello.txt"));
     }
 
+    // "documents=0" only when the service listed none; any other list reply is a failure of its own.
+    void listFailuresAreNotAnEmptyList_data() {
+        QTest::addColumn<ScriptedHttpServer::Reply>("list");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line");
+        const auto reply = [](const auto&... args) { return ScriptedHttpServer::reply(args...); };
+        const QString noList = "document list failed: The service's answer holds no document list\n";
+        QTest::newRow("really none") << reply(R"({"documents":[]})") << 0 << QString();
+        QTest::newRow("documents an object") << reply(R"({"documents":{"id":1}})") << 1 << noList;
+        QTest::newRow("documents missing") << reply(R"({"error":"busy"})") << 1 << noList;
+        QTest::newRow("maintenance page") << reply("<html><p>Down for maintenance</p></html>") << 1 << noList;
+        QTest::newRow("error status") << reply("<html>500</html>", 500) << 1
+                                      << "document list failed: The service answered with HTTP status 500\n";
+        QTest::newRow("service failure")
+            << reply("com.docuvane.common.exception.DatabaseException:Try later") << 1
+            << "document list failed: com.docuvane.common.exception.DatabaseException: Try later\n";
+        QTest::newRow("dropped") << reply(R"({"documents":[)", 200, true) << 1 << "document list failed: ";
+    }
+
+    void listFailuresAreNotAnEmptyList() {
+        QFETCH(ScriptedHttpServer::Reply, list);
+        QFETCH(int, status);
+        QFETCH(QString, line);
+        ScriptedHttpServer service([list](const ScriptedHttpServer::Request& request) {
+            if (operation(request) == QLatin1String("accountinfo"))
+                return ScriptedHttpServer::reply(R"({"account":{"destinationId":2}})");
+            return list;
+        });
+        configureScriptedAccount(service);
+        const Result result = run();
+        QCOMPARE(result.status, status);
+        if (status == 0) {
+            QVERIFY2(result.out.startsWith("documents=0 downloaded=0 failed=0 "), qPrintable(result.out + result.err));
+            return;
+        }
+        QCOMPARE(result.out, QString());
+        QVERIFY2(result.err.startsWith(line) && result.err.count(QLatin1Char('\n')) == 1, qPrintable(result.err));
+    }
+
     void quitSignalStopsCleanly_data() {
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<QString>("heldStep");
@@ -203,6 +242,25 @@ private slots:
         QVERIFY(!QFileInfo::exists(fetchFolder() + "/Letters/big.pdf"));
         for (const auto& request : service.requests())
             QVERIFY(operation(request) != QLatin1String("docstransferred"));
+    }
+
+    // The settings are read before the log is named; what they report still goes into the log, in order.
+    void damagedSettingsAreReportedInTheLog() {
+        const QString folder = _work->path() + "/home/.config/docuvane";
+        QDir().mkpath(folder);
+        QFile damaged(UserDefaults::filePathForDomain(folder, UserDefaults::standardDomainName()));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("<?xml version=\"1.0\"?><plist><dict><key>email</key><string>trunc");
+        damaged.close();
+        const Result result = run();
+        QCOMPARE(result.status, 1);
+        QCOMPARE(result.err, QStringLiteral("no account configured\n"));
+        const QByteArray log = [&] {
+            QFile file(_work->path() + "/home/Library/Logs/DocuvaneFetch.log");
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+        QVERIFY2(log.contains("(UserDefaults:load) Error The settings file ") && log.contains(" is damaged"),
+                 log.constData());
     }
 
     void usage() {

@@ -61,8 +61,16 @@ int FetchCycleRunner::run() {
         return 1;
     }
 
+    // Only a list that arrived may be counted: a failed list step is no "documents=0".
     const std::optional<QVariantMap> list = _services.fileList();
-    const qsizetype documents = list ? list->value(QStringLiteral("documents")).toList().size() : 0;
+    if (!list) {
+        const std::optional<DVError> error = _services.listError();
+        printLine(QStringLiteral("document list failed: %1")
+                      .arg(error ? failureText(*error) : QStringLiteral("no list from the service")),
+                  stderr);
+        return 1;
+    }
+    const qsizetype documents = list->value(QStringLiteral("documents")).toList().size();
     printLine(QStringLiteral("documents=%1 downloaded=%2 failed=%3 seconds=%4")
                   .arg(documents)
                   .arg(_downloaded)

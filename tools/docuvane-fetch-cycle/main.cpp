@@ -26,8 +26,8 @@ const char kHelp[] =
     "  2. asks the service which documents wait, downloads each into the fetch folder and reports it\n"
     "     transferred.\n"
     "Prints \"documents=<n> downloaded=<d> failed=<f> seconds=<s>\" and exits 0. Exits 1 with one line\n"
-    "on standard error when no account is configured, the login or the account check fails, or the\n"
-    "account's delivery destination is not this desktop client; 2 on bad usage.\n"
+    "on standard error when no account is configured, the login, the account check or the document\n"
+    "list fails, or the account's delivery destination is not this desktop client; 2 on bad usage.\n"
     "On SIGINT, SIGTERM or SIGHUP it stops within two seconds, removes its temporary files, prints\n"
     "\"stopped by <signal>\" on standard error and exits 128 + the signal's number (130, 143, 129).\n";
 
