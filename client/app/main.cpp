@@ -1,5 +1,4 @@
 #include "AppController.h"
-#include "DVSettingsKeys.h"
 #include "DVStallMonitor.h"
 #include "QuitSignals.h"
 #include "SingleInstance.h"
@@ -32,16 +31,20 @@ int main(int argc, char* argv[]) {
     QObject::connect(&instance, &SingleInstance::activationRequested, &controller, &AppController::showWaitingWindow);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &controller, &AppController::applicationWillTerminate);
 
+    // A development aid: how long the main thread goes without turning its event loop, from the end of
+    // launching on, written to the file the setting names when the client quits.
     DVStallMonitor stallMonitor;
     const QString stallReport =
         UserDefaults::standardUserDefaults().valueForKey(QStringLiteral("DVStallReport")).toString();
-    if (!stallReport.isEmpty()) {
-        stallMonitor.start();
+    if (!stallReport.isEmpty())
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &stallMonitor,
                          [&] { stallMonitor.writeReport(stallReport); });
-    }
 
     // Launching has finished once the event loop runs.
-    QTimer::singleShot(0, &controller, &AppController::applicationDidFinishLaunching);
+    QTimer::singleShot(0, &controller, [&] {
+        controller.applicationDidFinishLaunching();
+        if (!stallReport.isEmpty())
+            stallMonitor.start();
+    });
     return app.exec();
 }
