@@ -1,6 +1,5 @@
 #include "AXCVHandler.h"
 
-#include <QApplication>
 #include <QKeyEvent>
 
 const char* AXCVHandler::actionFor(const QKeyEvent* event) {
@@ -25,7 +24,8 @@ bool AXCVHandler::performKeyEquivalent(QKeyEvent* event) {
     const char* action = actionFor(event);
     if (!action)
         return false;
-    QWidget* target = QApplication::focusWidget();
+    // The field's window's focus widget, which need not be this field.
+    QWidget* target = window()->focusWidget();
     if (!target)
         target = this;
     return QMetaObject::invokeMethod(target, action);

@@ -10,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QMessageBox>
 #include <QPointer>
 #include <QStyle>
@@ -99,8 +98,6 @@ std::unique_ptr<QMessageBox> DVDropboxMissingWarning::invalidFolderAlert(const Q
     alert->setInformativeText(QStringLiteral("Invalid Docuvane Drop Folder: %1").arg(folderName));
     alert->setWindowModality(Qt::ApplicationModal);
     // Wide enough that the folder's name stays on the line of its explanation.
-    if (auto* grid = qobject_cast<QGridLayout*>(alert->layout()))
-        grid->addItem(new QSpacerItem(340, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
-                      grid->columnCount());
+    DVWindow::widenMessageBox(alert.get(), 340);
     return alert;
 }

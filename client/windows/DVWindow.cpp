@@ -1,8 +1,10 @@
 #include "DVWindow.h"
 
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 
@@ -69,6 +71,12 @@ void DVWindow::setStatusColor(QLabel* status, const QColor& color) {
     if (color.isValid())
         palette.setColor(QPalette::WindowText, color);
     status->setPalette(palette);
+}
+
+void DVWindow::widenMessageBox(QMessageBox* box, int width) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
 }
 
 void DVWindow::reject() {

@@ -6,6 +6,7 @@
 #include <functional>
 
 class QLabel;
+class QMessageBox;
 
 // The top-level window of every window controller. It is made once and only hidden when closed. Closing
 // (the close box, Escape, close()) asks the controller first; Return presses the window's default button.
@@ -25,6 +26,9 @@ public:
     static QColor errorColor();
     // Sets a status line's text colour; an invalid colour is the window's normal text colour.
     static void setStatusColor(QLabel* status, const QColor& color);
+
+    // Keeps a message box at least this wide, so that a path in its text does not wrap into a narrow column.
+    static void widenMessageBox(QMessageBox* box, int width);
 
     // Escape is the close box.
     void reject() override;

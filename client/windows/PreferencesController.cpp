@@ -140,6 +140,7 @@ void PreferencesController::changeDropboxFolder() {
         question->addButton(DVKey(QStringLiteral("Cancel")), QMessageBox::RejectRole);
         question->setDefaultButton(move);
         question->setInformativeText(newPath);
+        DVWindow::widenMessageBox(question, 380);
         question->setAttribute(Qt::WA_DeleteOnClose);
         question->setWindowModality(Qt::WindowModal);
         connect(question, &QMessageBox::finished, self, [self, question, move, newPath] {

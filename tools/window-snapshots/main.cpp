@@ -8,6 +8,7 @@
 #include "DVFolderChooser.h"
 #include "DVPasswordCipher.h"
 #include "DVSetupWindowController.h"
+#include "DVWindowDelegates.h"
 #include "DevServerInstance.h"
 #include "PreferencesController.h"
 #include "UserDefaults.h"
@@ -36,6 +37,14 @@ class FixedChooser : public DVFolderChooser {
 public:
     QString folder;
     void chooseFolder(const QString&, QWidget*, Completion completion) override { completion(folder); }
+};
+
+// An updater whose automatic checks are on, so that its check box is shown as it usually is.
+class UpdaterOwner : public QObject, public DVUpdaterProvider, public DVAutomaticUpdateChecks {
+public:
+    DVAutomaticUpdateChecks* sparkleUpdater() override { return this; }
+    bool automaticallyChecksForUpdates() const override { return true; }
+    void setAutomaticallyChecksForUpdates(bool) override {}
 };
 
 class Snapshots {
@@ -86,15 +95,14 @@ int run(const QString& outputFolder) {
     }
     UserDefaults& defaults = UserDefaults::standardUserDefaults();
     defaults.setValue(server.baseUrl(), QStringLiteral("DocuvaneServerURL"));
-    defaults.setValue(QDir::homePath() + QStringLiteral("/Desktop/Docuvane Fetch"),
-                      QStringLiteral("dropboxFolderPath"));
+    defaults.setValue(QStringLiteral("/home/anna/Desktop/Docuvane Fetch"), QStringLiteral("dropboxFolderPath"));
     defaults.setInteger(1, QStringLiteral("addToLoginItems"));
     defaults.setBool(true, QStringLiteral("useBlackAndWhiteMenuBarIcons"));
 
     Snapshots shots(outputFolder);
     bool ok = true;
     FixedChooser chooser;
-    chooser.folder = QDir::homePath() + QStringLiteral("/Documents/Scanned letters/From the service/2026");
+    chooser.folder = QStringLiteral("/home/anna/Documents/Scanned letters/From the service/2026");
 
     DVSetupWindowController setup(nullptr);
     setup.setFolderChooser(&chooser);
@@ -124,7 +132,8 @@ int run(const QString& outputFolder) {
 
     defaults.setValue(kUser, QStringLiteral("email"));
     defaults.setValue(encryptPassword(kPassword), QStringLiteral("password"));
-    PreferencesController preferences(nullptr);
+    UpdaterOwner owner;
+    PreferencesController preferences(&owner);
     preferences.showWindow();
     ok &= shots.save(preferences.window(), QStringLiteral("preferences"));
     part<QLineEdit>(preferences.window(), "_password")->setText(QStringLiteral("wrong password"));
@@ -132,7 +141,7 @@ int run(const QString& outputFolder) {
     ok &= Snapshots::waitForStatus(part<QLabel>(preferences.window(), "_status"));
     ok &= shots.save(preferences.window(), QStringLiteral("preferences-error"));
     preferences.revert();
-    chooser.folder = QDir::homePath() + QStringLiteral("/Documents");
+    chooser.folder = QStringLiteral("/home/anna/Documents");
     preferences.setFolderChooser(&chooser);
     preferences.changeDropboxFolder();
     if (QMessageBox* question = preferences.moveQuestion()) {
