@@ -166,20 +166,28 @@ public:
         sync();
     }
 
+    // With a manager, asks it to iconify the window. Without one, marks the window hidden the way a manager
+    // would, but leaves it mapped, so that the mark alone must hide it.
     void minimise(xcb_window_t window) {
-        if (windowManagerRunning())
+        if (windowManagerRunning()) {
             sendToRoot(window, "WM_CHANGE_STATE", {3 /* IconicState */});
-        else
-            xcb_unmap_window(_connection, window);
+        } else {
+            const xcb_atom_t hidden = atom("_NET_WM_STATE_HIDDEN");
+            setProperty(window, "_NET_WM_STATE", XCB_ATOM_ATOM, 32, &hidden, 1);
+        }
         sync();
     }
 
-    // desktop: a workspace number, or 0xFFFFFFFF for all of them.
+    // desktop: a workspace number, or 0xFFFFFFFF for all of them. Without a manager the window keeps showing;
+    // its property is set and workspace 0 named the current one, as a manager would.
     void moveToDesktop(xcb_window_t window, uint32_t desktop) {
-        if (windowManagerRunning())
+        if (windowManagerRunning()) {
             sendToRoot(window, "_NET_WM_DESKTOP", {desktop, 2});
-        else
+        } else {
+            const uint32_t current = 0;
+            setProperty(root(), "_NET_CURRENT_DESKTOP", XCB_ATOM_CARDINAL, 32, &current, 1);
             setProperty(window, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL, 32, &desktop, 1);
+        }
         sync();
     }
 

@@ -52,15 +52,9 @@ private slots:
             << QStringList{"a:10:once>c:15:once"} << QList<double>{20, 4, 1} << QStringList{"a@10", "c@25"};
         QTest::newRow("dropped by its owner: never fires")
             << QStringList{"~x:5:once", "~y:1:repeat", "k:6:once"} << QList<double>{10} << QStringList{"k@6"};
-        QTest::newRow("the controller's timers over a day")
-            << QStringList{"main:14400:repeat", "folder:300:once", "remind:3600:repeat"} << QList<double>{86400}
-            << QStringList{"folder@300",   "remind@3600",  "remind@7200",  "remind@10800", "main@14400",
-                           "remind@14400", "remind@18000", "remind@21600", "remind@25200", "main@28800",
-                           "remind@28800", "remind@32400", "remind@36000", "remind@39600", "main@43200",
-                           "remind@43200", "remind@46800", "remind@50400", "remind@54000", "main@57600",
-                           "remind@57600", "remind@61200", "remind@64800", "remind@68400", "main@72000",
-                           "remind@72000", "remind@75600", "remind@79200", "remind@82800", "main@86400",
-                           "remind@86400"};
+        QTest::newRow("the controller's timers over four hours")
+            << QStringList{"main:14400:repeat", "folder:300:once", "remind:3600:repeat"} << QList<double>{14400}
+            << QStringList{"folder@300", "remind@3600", "remind@7200", "remind@10800", "main@14400", "remind@14400"};
     }
 
     void testClockFiresInDueOrder() {
