@@ -76,16 +76,14 @@ void Appearance::readPortal() {
         const QDBusMessage reply = watcher->reply();
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
             return; // no portal, or one without the appearance setting: the theme name stands
-        if (const std::optional<bool> dark = darkFromPortalValue(reply.arguments().constFirst()))
-            setDark(*dark);
+        setDark(darkFromPortalValue(reply.arguments().constFirst()).value_or(isDarkThemeName(currentThemeName())));
     });
 }
 
 void Appearance::settingChanged(const QString& nameSpace, const QString& key, const QDBusVariant& value) {
     if (nameSpace != kNamespace || key != kKey)
         return;
-    if (const std::optional<bool> dark = darkFromPortalValue(value.variant()))
-        setDark(*dark);
+    setDark(darkFromPortalValue(value.variant()).value_or(isDarkThemeName(currentThemeName())));
 }
 
 void Appearance::setDark(bool dark) {
@@ -103,11 +101,15 @@ std::optional<bool> Appearance::darkFromPortalValue(const QVariant& value) {
         inner = inner.value<QDBusVariant>().variant();
     if (inner.userType() != QMetaType::UInt && inner.userType() != QMetaType::Int)
         return std::nullopt;
-    bool ok = false;
-    const uint scheme = inner.toUInt(&ok);
-    if (!ok || scheme > 2)
+    // 1 prefers dark, 2 prefers light; 0 (no preference) leaves it to the theme.
+    switch (inner.toLongLong()) {
+    case 1:
+        return true;
+    case 2:
+        return false;
+    default:
         return std::nullopt;
-    return scheme == 1;
+    }
 }
 
 bool Appearance::isDarkThemeName(const QString& themeName) {

@@ -10,8 +10,8 @@
 
 // Whether the desktop is in its dark appearance. The answer comes from the desktop portal's settings
 // (org.freedesktop.portal.Settings, "org.freedesktop.appearance" / "color-scheme", 1 = prefer dark), which
-// also announces changes. Without a portal the GTK theme name decides: a name such as "Adwaita-dark" or
-// "Breeze:dark" is dark. Lives on the main thread.
+// also announces changes. Without a portal, or with no preference there, the GTK theme name decides: a name such as
+// "Adwaita-dark" or "Breeze:dark" is dark. Lives on the main thread.
 class Appearance : public QObject {
     Q_OBJECT
 
@@ -24,8 +24,8 @@ public:
     // The current answer: the portal's once it has replied, the theme name's before and without one.
     bool isDark() const { return _dark; }
 
-    // The portal's "color-scheme" value, however many variants wrap it: dark for 1, light for 0 and 2,
-    // nothing for anything else.
+    // The portal's "color-scheme" value, however many variants wrap it: dark for 1, light for 2, nothing
+    // for 0 (no preference) and anything else.
     static std::optional<bool> darkFromPortalValue(const QVariant& value);
     // True for theme names ending in "-dark" or ":dark" (any case).
     static bool isDarkThemeName(const QString& themeName);

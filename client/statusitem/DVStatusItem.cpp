@@ -120,6 +120,8 @@ void DVStatusItem::setImage(const QIcon& icon) {
         _tray->setIcon(icon);
     if (_window)
         _window->setIcon(icon);
+    if (_tray && !_tray->isVisible())
+        updatePresentation();
 }
 
 bool DVStatusItem::isInTray() const {
@@ -131,6 +133,15 @@ bool DVStatusItem::showMessage(const QString& title, const QString& text) {
         return false;
     _tray->showMessage(title, text, _icon);
     return true;
+}
+
+UserNotificationCenter::Fallback DVStatusItem::notificationFallback(UserNotificationCenter::Fallback log) {
+    return [item = QPointer<DVStatusItem>(this), log = std::move(log)](const UserNotification& notification) {
+        if (item && item->showMessage(notification.title, notification.informativeText))
+            return;
+        if (log)
+            log(notification);
+    };
 }
 
 void DVStatusItem::popUpMenu(QSystemTrayIcon::ActivationReason reason) {
@@ -149,7 +160,9 @@ void DVStatusItem::updatePresentation() {
             _tray->setContextMenu(_menu);
             connect(_tray, &QSystemTrayIcon::activated, this, &DVStatusItem::popUpMenu);
         }
-        _tray->show();
+        // A tray icon without an image shows as an empty slot (and Qt warns); the first image follows at once.
+        if (!_icon.isNull())
+            _tray->show();
         if (_window)
             _window->hide();
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DVStatusImages.h"
+#include "UserNotificationCenter.h"
 
 #include <QElapsedTimer>
 #include <QIcon>
@@ -68,6 +69,10 @@ public:
     // A balloon message from the tray icon (the notifications' fallback). False when there is no tray
     // icon to show it, so the caller can log it instead.
     bool showMessage(const QString& title, const QString& text);
+
+    // The notifications' fallback for UserNotificationCenter::setFallback: the balloon while there is a
+    // tray icon, otherwise (and once the item is gone) the given log function.
+    UserNotificationCenter::Fallback notificationFallback(UserNotificationCenter::Fallback log);
 
     // Where the item currently is.
     bool isInTray() const;

@@ -166,6 +166,18 @@ private slots:
         item.menu()->hide();
     }
 
+    // The notification center keeps the fallback for the whole run; the item may be gone by then.
+    void fallbackOutlivesItem() {
+        int logged = 0;
+        UserNotificationCenter::Fallback fallback;
+        {
+            DVStatusItem item(nullptr, 0);
+            fallback = item.notificationFallback([&logged](const UserNotification&) { ++logged; });
+        }
+        fallback({"Docuvane Fetch", "late"});
+        QCOMPARE(logged, 1);
+    }
+
     // Offscreen there is no tray: after the wait, a window with the icon, the status line and the menu.
     void windowWithoutTray_data() {
         QTest::addColumn<int>("settleMs");
@@ -189,6 +201,11 @@ private slots:
         item.action(DVStatusItem::Entry::Status)->setText("Status:  Enabled");
         QCOMPARE(window->statusText(), "Status:  Enabled");
         QVERIFY(!item.showMessage("Docuvane Fetch", "No new documents to download")); // the caller logs it
+        QStringList logged;
+        const auto fallback = item.notificationFallback(
+            [&logged](const UserNotification& n) { logged << n.title + ": " + n.informativeText; });
+        fallback({"Docuvane Fetch", "No new documents to download"});
+        QCOMPARE(logged, QStringList{"Docuvane Fetch: No new documents to download"});
         const QString folder = qEnvironmentVariable("DV_SCREENSHOT_DIR");
         if (!folder.isEmpty() && settleMs == 0)
             QVERIFY(window->grab().save(folder + "/no-tray-window.png"));
