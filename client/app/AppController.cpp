@@ -284,8 +284,17 @@ void AppController::checkForDocumentsFinished() {
     if (_reCheckForDocuments.exchange(false)) {
         // A wake cut the cycle short: one more tick, on the main thread like every other tick.
         MainThread::perform([this] {
+            // The cut-short cycle has ended; a new one marks itself running as it starts. A tick that
+            // starts none (no main timer, or state 0 without a usable folder) must not leave the menu
+            // showing a cycle for hours.
+            _checkingForDocuments = false;
             if (_timer && _timer->isValid())
                 _timer->fire();
+            if (!_checkingForDocuments) {
+                showProgressMessage(QStringLiteral("Download Complete"));
+                if (_statusItem)
+                    _statusItem->setProgressAnimating(false);
+            }
         });
         return;
     }

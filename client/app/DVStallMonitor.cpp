@@ -1,5 +1,6 @@
 #include "DVStallMonitor.h"
 
+#include <QDateTime>
 #include <QSaveFile>
 
 DVStallMonitor::DVStallMonitor(int periodMs, QObject* parent)
@@ -27,6 +28,9 @@ void DVStallMonitor::tick() {
     ++_ticks;
     if (gapMs > 1.0)
         _stalls.append(gapMs);
+    if (gapMs > 50.0)
+        _longStalls.append(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz ")) +
+                           QString::number(gapMs, 'f', 1));
     _longestMs = std::max(_longestMs, gapMs);
 }
 
@@ -36,10 +40,14 @@ int DVStallMonitor::stallsOver(double thresholdMs) const {
 
 QString DVStallMonitor::report() const {
     return QStringLiteral("longest_stall_ms=%1 ticks=%2 over_16ms=%3 over_50ms=%4")
-        .arg(_longestMs, 0, 'f', 1)
-        .arg(_ticks)
-        .arg(stallsOver(16))
-        .arg(stallsOver(50));
+               .arg(_longestMs, 0, 'f', 1)
+               .arg(_ticks)
+               .arg(stallsOver(16))
+               .arg(stallsOver(50)) +
+           (_longStalls.isEmpty()
+                ? QString()
+                : QStringLiteral("\n  stall ended ") + _longStalls.join(QStringLiteral(" ms\n  stall ended ")) +
+                      QStringLiteral(" ms"));
 }
 
 bool DVStallMonitor::writeReport(const QString& path) const {

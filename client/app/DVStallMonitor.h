@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 // Measures how long the main thread goes without turning its event loop: a short repeating timer notes
@@ -23,7 +24,8 @@ public:
     // Stalls longer than the threshold, counted.
     int stallsOver(double thresholdMs) const;
 
-    // "longest_stall_ms=… ticks=… over_16ms=… over_50ms=…", one line.
+    // "longest_stall_ms=… ticks=… over_16ms=… over_50ms=…", then one line per stall over 50 ms with the
+    // time it ended (as the log writes times), to be matched with the log lines around it.
     QString report() const;
     bool writeReport(const QString& path) const;
 
@@ -36,5 +38,6 @@ private:
     qint64 _lastNs = 0;
     qint64 _ticks = 0;
     double _longestMs = 0;
-    QList<double> _stalls; // every gap beyond one millisecond past the period
+    QList<double> _stalls;   // every gap beyond one millisecond past the period
+    QStringList _longStalls; // "<time> <ms>" for each stall over 50 ms
 };
