@@ -228,17 +228,6 @@ private slots:
         QCOMPARE(TimerTestClock::validTimerCount(), running.last() ? 1 : 0);
     }
 
-    // A matching window that stays in front asks at every tick; once something else comes in front, no more.
-    void oneCheckPerTick() {
-        _onScreen = windows(kFolderInFront);
-        _controller->setState(1);
-        TimerTestClock::advance(DVFetchWindowWatcher::kDefaultInterval * 5);
-        QCOMPARE(_checks, 5);
-        _onScreen = windows({"firefox-esr|Docs", kFolderInFront.first()});
-        TimerTestClock::advance(DVFetchWindowWatcher::kDefaultInterval * 5);
-        QCOMPARE(_checks, 5);
-    }
-
     // Without a window list (Wayland, no display) nothing is checked, and the log says so once.
     void noWindowListToldOnce() {
         _watcher->setWindowSource([] { return std::optional<Windows>(); });
@@ -249,11 +238,6 @@ private slots:
         QCOMPARE(told.size(), 1);
         QVERIFY2(told.first().contains(QStringLiteral("(DVFetchWindowWatcher:updateWindowList) Info")),
                  qPrintable(told.first()));
-    }
-
-    void madeWithTheControllersCoordinator() {
-        QVERIFY(_watcher->webServices());
-        QCOMPARE(_watcher->delegate(), _controller.get());
     }
 
     // A real file-manager window showing the folder, in front on the X server: at the next tick the watcher's

@@ -116,7 +116,8 @@ private slots:
         QFETCH(QString, url);
         QFETCH(bool, acceptable);
         QCOMPARE(Appcast::isAcceptableDownloadURL(QUrl(url)), acceptable);
-        Updater updater(QString(), "1.0", freshDefaults().get());
+        auto defaults = freshDefaults();
+        Updater updater(QString(), "1.0", defaults.get());
         QCOMPARE(updater.openDownloadPage(QUrl(url)), acceptable);
         QCOMPARE(_opened.size(), acceptable ? 1 : 0);
     }
@@ -327,7 +328,8 @@ private slots:
             return ScriptedHttpServer::reply(feed(item("1.0", "1.0", "https://docuvane.example/fetch")), 200, false,
                                              300);
         });
-        Updater updater(server.baseURL() + "/appcast.xml", "1.0", freshDefaults().get());
+        auto defaults = freshDefaults();
+        Updater updater(server.baseURL() + "/appcast.xml", "1.0", defaults.get());
         QSignalSpy none(&updater, &Updater::noUpdateFound);
         updater.checkForUpdatesInBackground();
         updater.checkForUpdates();

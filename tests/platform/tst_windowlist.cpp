@@ -184,9 +184,6 @@ private slots:
         QTest::addColumn<bool>("known");
         QTest::newRow("GNOME Files") << "org.gnome.Nautilus" << true;
         QTest::newRow("any case") << "ORG.GNOME.NAUTILUS" << true;
-        QTest::newRow("Dolphin") << "dolphin" << true;
-        QTest::newRow("Thunar") << "Thunar" << true;
-        QTest::newRow("PCManFM-Qt") << "pcmanfm-qt" << true;
         QTest::newRow("a prefix is not a name") << "org.gnome.Nautilus2" << false;
         QTest::newRow("a browser") << "firefox-esr" << false;
         QTest::newRow("none") << QString() << false;
