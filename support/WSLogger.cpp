@@ -1,15 +1,12 @@
 #include "WSLogger.h"
 
+#include "FileSystem.h"
 #include "UserDefaults.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <mutex>
@@ -23,35 +20,11 @@ QString currentProcessName() {
     return QString::fromLocal8Bit(program_invocation_short_name);
 }
 
-bool makeFolderChain(const QString& folder) {
-    QDir dir(folder);
-    if (dir.exists())
-        return true;
-    if (!makeFolderChain(QFileInfo(folder).absolutePath()))
-        return false;
-    if (::mkdir(QFile::encodeName(folder).constData(), 0755) != 0 && errno != EEXIST)
-        return false;
-    ::chmod(QFile::encodeName(folder).constData(), 0755);
-    return true;
-}
-
-void writeAll(int fd, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return; // a failed write is not the logger's to handle
-        data += written;
-        left -= written;
-    }
-}
+constexpr int kStandardError = 2;
 
 void flushToDisk(int fd) {
-    if (fd != STDERR_FILENO)
-        ::fdatasync(fd);
+    if (fd != kStandardError)
+        FileSystem::syncData(fd);
 }
 
 } // namespace
@@ -75,7 +48,7 @@ void WSLogger::setFileName(const QString& path) {
         return;
     _filename = path;
     if (!openfile())
-        replaceDestination(STDERR_FILENO);
+        replaceDestination(kStandardError);
 }
 
 QString WSLogger::fileName() const {
@@ -83,30 +56,25 @@ QString WSLogger::fileName() const {
 }
 
 bool WSLogger::openfile() {
-    const QByteArray path = QFile::encodeName(_filename);
-    int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0 && makeFolderChain(QFileInfo(_filename).absolutePath())) {
-        // The log carries session tickets: only its owner may read it.
-        const int created = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (created >= 0) {
-            ::fchmod(created, 0600);
-            ::close(created);
-            fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-        }
-    }
+    // The log carries session tickets: a new one is made readable by its owner only.
+    int error = 0;
+    FileDescriptor fd = FileSystem::openForAppending(_filename, &error);
     replaceDestination(-1);
-    if (fd < 0)
+    if (!fd)
         return false;
-    writeAll(fd, QByteArrayLiteral("\n\n"));
-    flushToDisk(fd);
-    replaceDestination(fd);
+    FileSystem::writeAll(fd.get(), QByteArrayLiteral("\n\n")); // a failed write is not the logger's to handle
+    flushToDisk(fd.get());
+    replaceDestination(fd.release());
     return true;
 }
 
 void WSLogger::replaceDestination(int fd) {
+    std::lock_guard lock(_flushMutex);
     const int previous = _fileDescriptor.exchange(fd);
-    if (previous > STDERR_FILENO)
-        ::close(previous);
+    if (previous > kStandardError) {
+        FileSystem::syncData(previous); // what the flushes of the new destination cannot cover
+        FileSystem::close(previous);
+    }
 }
 
 void WSLogger::logInfo(const LogSender& sender, const char* selector, std::initializer_list<QString> messages) {
@@ -125,10 +93,20 @@ void WSLogger::logError(const LogSender& sender, const char* selector, std::init
     compose(Error, sender, selector, messages);
 }
 
-void WSLogger::compose(int level, const LogSender& sender, const char* selector,
-                       std::initializer_list<QString> messages) {
-    if (!(this->level() & level))
+void WSLogger::logInfoLines(const LogSender& sender, const char* selector,
+                            std::initializer_list<std::initializer_list<QString>> lines) {
+    if (!(level() & Info))
         return;
+    const int fd = _fileDescriptor.load();
+    if (fd < 0)
+        return;
+    QByteArray bytes;
+    for (const std::initializer_list<QString>& messages : lines)
+        bytes += formatLine(sender, selector, Info, joined(messages)).toUtf8();
+    writeAndFlush(fd, bytes);
+}
+
+QString WSLogger::joined(std::initializer_list<QString> messages) {
     QString text;
     for (const QString& message : messages) {
         if (message.isNull())
@@ -136,7 +114,14 @@ void WSLogger::compose(int level, const LogSender& sender, const char* selector,
         text += message;
         text += QLatin1Char(' ');
     }
-    log(sender, selector, level, text);
+    return text;
+}
+
+void WSLogger::compose(int level, const LogSender& sender, const char* selector,
+                       std::initializer_list<QString> messages) {
+    if (!(this->level() & level))
+        return;
+    log(sender, selector, level, joined(messages));
 }
 
 QString WSLogger::escapedMessage(const QString& message) {
@@ -180,8 +165,22 @@ void WSLogger::log(const LogSender& sender, const char* selector, int level, con
     const int fd = _fileDescriptor.load();
     if (fd < 0)
         return;
-    writeAll(fd, formatLine(sender, selector, level, message).toUtf8());
-    flushToDisk(fd);
+    writeAndFlush(fd, formatLine(sender, selector, level, message).toUtf8());
+}
+
+void WSLogger::writeAndFlush(int fd, const QByteArray& bytes) {
+    FileSystem::writeAll(fd, bytes); // a failed write is not the logger's to handle
+    if (fd == kStandardError)
+        return;
+    const quint64 line = _linesWritten.fetch_add(1) + 1;
+    // Lines written while another thread flushes share the next flush: a caller whose line an earlier
+    // caller's flush already covered returns at once, every caller still only after its line is on disk.
+    std::lock_guard lock(_flushMutex);
+    if (_linesFlushed >= line)
+        return;
+    const quint64 covered = _linesWritten.load();
+    FileSystem::syncData(fd);
+    _linesFlushed = covered;
 }
 
 QString WSLogger::stringWithLevel(int level) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <initializer_list>
+#include <mutex>
 
 // Who a log line is written on behalf of: the class name shown between the parentheses.
 struct LogSender {
@@ -19,8 +20,9 @@ struct LogSender {
 
 // The one logger of a process. Each call writes one line
 //   "<yyyy-MM-dd HH:mm:ss.SSS> <process> (<class>:<method>) <level> <messages>\n"
-// (control characters in the messages escaped, see escapedMessage()) in a single write and forces it to disk before
-// returning, so a crash never loses the lines before it and lines from different threads never interleave.
+// (control characters in the messages escaped, see escapedMessage()) in a single write and forces it to
+// disk before returning, so a crash never loses the lines before it and lines from different threads
+// never interleave. Threads logging at the same time share flushes.
 class WSLogger {
 public:
     enum Level : int { Info = 1, Debug = 2, Trace = 4, Error = 8 };
@@ -44,6 +46,11 @@ public:
     void logTrace(const LogSender& sender, const char* selector, std::initializer_list<QString> messages);
     void logError(const LogSender& sender, const char* selector, std::initializer_list<QString> messages);
 
+    // Info lines of one call site written together: one write and one flush for all, each line as
+    // logInfo writes it.
+    void logInfoLines(const LogSender& sender, const char* selector,
+                      std::initializer_list<std::initializer_list<QString>> lines);
+
     // Writes one line whatever the mask.
     void log(const LogSender& sender, const char* selector, int level, const QString& message);
 
@@ -65,10 +72,17 @@ private:
 
     void compose(int level, const LogSender& sender, const char* selector, std::initializer_list<QString> messages);
     void replaceDestination(int fd);
+    void writeAndFlush(int fd, const QByteArray& bytes);
+    static QString joined(std::initializer_list<QString> messages);
 
     std::atomic<int> _level;
     QString _filename;
     QString _processName;
     // -1: no destination; 2: standard error; otherwise the open log file.
     std::atomic<int> _fileDescriptor{-1};
+    // Lines written, and lines known to be on disk (under _flushMutex), so that concurrent callers share
+    // flushes.
+    std::atomic<quint64> _linesWritten{0};
+    std::mutex _flushMutex;
+    quint64 _linesFlushed = 0;
 };

@@ -45,7 +45,7 @@ public:
 
     // Cancels the operation and stops its request if one is on its way: the reply handler then sees a
     // cancelled transfer, whatever it had written is removed, and no completion message is sent.
-    void abort();
+    virtual void abort();
 
     // Records a failure when the reply text holds the service's failure prefix, or when there is no
     // text at all (a null text: the reply was not valid UTF-8). Logs "Reply Error: " with the text.

@@ -28,9 +28,10 @@ void DVDocumentTransferredOperation::startRequest() {
     WSLogger& logger = WSLogger::sharedInstance();
     const QString url = DVServiceProtocol::documentTransferredURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
                                                                   DVServiceProtocol::settingText(DVSettings::Ticket));
-    logger.logInfo(this, "start", {QStringLiteral("Request:  "), url});
     const QString body = DVServiceProtocol::documentRequestBody(*idText);
-    logger.logInfo(this, "start", {QStringLiteral("Request Data:  "), body});
+    // The two lines in one flush: the main thread waits for each flush, once per document step.
+    logger.logInfoLines(this, "start",
+                        {{QStringLiteral("Request:  "), url}, {QStringLiteral("Request Data:  "), body}});
     sendRequest(URLRequest::post(url.toUtf8(), body.toUtf8()),
                 [this](const std::optional<QByteArray>& reply, int, const std::optional<DVError>&) {
                     checkReplyForError(DVServiceProtocol::replyText(reply));

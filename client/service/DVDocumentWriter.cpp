@@ -1,183 +1,287 @@
 #include "DVDocumentWriter.h"
 
-#include <QDir>
-#include <QFile>
+#include "FileSystem.h"
+#include "WorkerPool.h"
+
 #include <QRandomGenerator>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
+#include <set>
 
 namespace {
 
 constexpr int kMaxNumber = 9999;
 constexpr int kTemporaryNameAttempts = 16;
+// A folder on the way removed by another document's clean-up between being entered and used.
+constexpr int kFolderAttempts = 3;
+// A name freed and taken again by others while the document is placed.
+constexpr int kPlaceAttempts = 4;
+const QString kTemporaryPrefix = QStringLiteral(".docuvane-");
+const QString kTemporarySuffix = QStringLiteral(".part");
 
-QByteArray encoded(const QString& path) {
-    return QFile::encodeName(path);
+// Every writer alive, so that a process asked to quit can remove all temporary files at once.
+std::mutex& registryMutex() {
+    static std::mutex* mutex = new std::mutex();
+    return *mutex;
 }
 
-// Moves from to to unless something is at to: 0 or an errno value (EEXIST when taken).
-int moveWithoutReplacing(const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return errno;
-    // A file system without the no-replace rename: a hard link fails the same way when the name is taken.
-    if (::link(from.constData(), to.constData()) != 0)
-        return errno;
-    ::unlink(from.constData());
-    return 0;
+std::set<DVDocumentWriter*>& registry() {
+    static auto* writers = new std::set<DVDocumentWriter*>();
+    return *writers;
 }
 
-bool readFully(int fd, char* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t count = ::read(fd, buffer + done, size - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        done += size_t(count);
-    }
-    return true;
+QStringList folderComponents(const QString& folderPath) {
+    QStringList components = folderPath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    components.removeAll(QStringLiteral("."));
+    return components;
 }
 
-bool sameContent(const QByteArray& pathA, const QByteArray& pathB) {
-    const int a = ::open(pathA.constData(), O_RDONLY | O_CLOEXEC);
-    const int b = ::open(pathB.constData(), O_RDONLY | O_CLOEXEC);
-    bool same = false;
-    struct stat infoA {};
-    struct stat infoB {};
-    if (a >= 0 && b >= 0 && ::fstat(a, &infoA) == 0 && ::fstat(b, &infoB) == 0 && S_ISREG(infoA.st_mode) &&
-        S_ISREG(infoB.st_mode) && infoA.st_size == infoB.st_size) {
-        static constexpr size_t kChunk = 64 * 1024;
-        QByteArray bufferA(kChunk, Qt::Uninitialized);
-        QByteArray bufferB(kChunk, Qt::Uninitialized);
-        off_t left = infoA.st_size;
-        same = true;
-        while (same && left > 0) {
-            const size_t size = size_t(std::min<off_t>(left, off_t(kChunk)));
-            same = readFully(a, bufferA.data(), size) && readFully(b, bufferB.data(), size) &&
-                   std::equal(bufferA.constData(), bufferA.constData() + size, bufferB.constData());
-            left -= off_t(size);
-        }
-    }
-    if (a >= 0)
-        ::close(a);
-    if (b >= 0)
-        ::close(b);
-    return same;
+DVError cancelledError() {
+    return DVError::posixError(ECANCELED);
 }
 
 } // namespace
 
-DVDocumentWriter::DVDocumentWriter(QString folderPath, QString fileName)
-    : _folderPath(std::move(folderPath))
-    , _fileName(std::move(fileName)) {}
+DVDocumentWriter::DVDocumentWriter(QString fetchFolder, QString folderPath, QString fileName)
+    : _fetchFolder(std::move(fetchFolder))
+    , _components(folderComponents(folderPath))
+    , _fileName(std::move(fileName)) {
+    std::lock_guard lock(registryMutex());
+    registry().insert(this);
+}
 
 DVDocumentWriter::~DVDocumentWriter() {
+    {
+        std::lock_guard lock(registryMutex());
+        registry().erase(this);
+    }
     discard();
 }
 
-std::optional<DVError> DVDocumentWriter::open() {
-    if (isOpen())
-        return std::nullopt;
-    QDir().mkpath(_folderPath);
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        const QString name =
-            QStringLiteral(".docuvane-%1.part").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
-        const QString path = _folderPath + QLatin1Char('/') + name;
-        // Made like any new file (0666 less the umask), never over an existing one.
-        const int fd = ::open(encoded(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            _fd = fd;
-            _temporaryPath = path;
-            return std::nullopt;
+DVError DVDocumentWriter::linkError(const QString& place) const {
+    return DVError(DVError::POSIXDomain, ELOOP, std::nullopt,
+                   QStringLiteral("\"%1\" in the fetch folder is a symbolic link; no document is written through a "
+                                  "link.")
+                       .arg(place));
+}
+
+std::optional<DVError> DVDocumentWriter::enterFolder() {
+    _folders.clear();
+    _firstMade = -1;
+    int error = 0;
+    FileDescriptor root = FileSystem::openFolder(_fetchFolder, &error);
+    // The fetch folder itself is the user's choice: made when missing, reached through links.
+    if (!root && error == ENOENT && FileSystem::makeFolderChain(_fetchFolder, 0777, false))
+        root = FileSystem::openFolder(_fetchFolder, &error);
+    if (!root)
+        return DVError::posixError(error);
+    _folders.push_back(std::move(root));
+    for (qsizetype index = 0; index < _components.size(); ++index) {
+        const QString& name = _components.at(index);
+        FileDescriptor next = FileSystem::openFolderAt(folder(), name, &error);
+        bool made = false;
+        if (!next && error == ENOENT) {
+            error = FileSystem::makeFolderAt(folder(), name);
+            made = error == 0;
+            if (made || error == EEXIST)
+                next = FileSystem::openFolderAt(folder(), name, &error);
         }
-        if (errno != EEXIST)
-            return DVError::posixError(errno);
+        if (made && _firstMade < 0)
+            _firstMade = qsizetype(_folders.size());
+        if (!next) {
+            if (made)
+                FileSystem::removeEmptyFolderAt(folder(), name);
+            removeMadeFolders();
+            if (error == ELOOP)
+                return linkError(_components.mid(0, index + 1).join(QLatin1Char('/')));
+            return DVError::posixError(error);
+        }
+        _folders.push_back(std::move(next));
     }
-    return DVError::posixError(EEXIST);
+    return std::nullopt;
+}
+
+std::optional<DVError> DVDocumentWriter::open() {
+    std::lock_guard lock(_mutex);
+    if (_abandoned)
+        return cancelledError();
+    if (_file)
+        return std::nullopt;
+    int error = ENOENT;
+    for (int entered = 0; entered < kFolderAttempts && error == ENOENT; ++entered) {
+        if (const std::optional<DVError> problem = enterFolder())
+            return problem;
+        error = EEXIST;
+        for (int attempt = 0; attempt < kTemporaryNameAttempts && error == EEXIST; ++attempt) {
+            const QString name =
+                kTemporaryPrefix +
+                QStringLiteral("%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')) +
+                kTemporarySuffix;
+            // Made like any new file (0666 less the umask), never over anything at the name.
+            _file = FileSystem::createFileAt(folder(), name, 0666, &error);
+            if (_file)
+                _temporaryName = name;
+        }
+    }
+    if (_file)
+        return std::nullopt;
+    removeMadeFolders();
+    return DVError::posixError(error);
+}
+
+bool DVDocumentWriter::isOpen() const {
+    std::lock_guard lock(_mutex);
+    return _file.isValid();
 }
 
 std::optional<DVError> DVDocumentWriter::write(QByteArrayView bytes) {
-    if (!isOpen())
+    std::lock_guard lock(_mutex);
+    if (_abandoned)
+        return cancelledError();
+    if (!_file)
         return DVError::posixError(EBADF);
-    const char* data = bytes.data();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(_fd, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0) {
-            const int error = errno;
-            discard();
-            return DVError::posixError(error);
-        }
-        data += written;
-        left -= written;
+    if (const int error = FileSystem::writeAll(_file.get(), bytes)) {
+        discardLocked();
+        return DVError::posixError(error);
     }
     return std::nullopt;
 }
 
 std::optional<DVError> DVDocumentWriter::commit() {
-    if (!isOpen())
-        return DVError::posixError(EBADF);
-    // The data is on disk before the name is: after a crash a document is whole or absent.
-    const bool synced = ::fdatasync(_fd) == 0 || errno == EINVAL;
-    const int syncError = errno;
-    const bool closed = ::close(_fd) == 0;
-    const int closeError = errno;
-    _fd = -1;
-    if (!synced || !closed) {
-        discard();
-        return DVError::posixError(!synced ? syncError : closeError);
+    int fd = -1;
+    {
+        std::lock_guard lock(_mutex);
+        if (_abandoned)
+            return cancelledError();
+        if (!_file)
+            return DVError::posixError(EBADF);
+        fd = _file.get();
     }
-    if (const std::optional<DVError> error = place()) {
-        discard();
+    // The data is on disk before the name is: after a crash a document is whole or absent. The flush runs
+    // unlocked so that abandon() never waits for it; only this thread closes the file.
+    const int syncError = FileSystem::syncData(fd);
+    std::lock_guard lock(_mutex);
+    std::optional<DVError> error;
+    if (_abandoned)
+        error = cancelledError();
+    else if (syncError)
+        error = DVError::posixError(syncError);
+    else
+        error = place();
+    if (error) {
+        discardLocked();
         return error;
     }
+    _committed = true;
+    discardLocked(); // closes the file and the folders
     return std::nullopt;
 }
 
 std::optional<DVError> DVDocumentWriter::place() {
-    const QByteArray temporary = encoded(_temporaryPath);
+    QString path = _fetchFolder;
+    for (const QString& component : _components)
+        path += QLatin1Char('/') + component;
     for (int number = 1; number <= kMaxNumber; ++number) {
-        const QString path = _folderPath + QLatin1Char('/') + numberedName(_fileName, number);
-        const QByteArray target = encoded(path);
-        const int result = moveWithoutReplacing(temporary, target);
-        if (result == 0) {
-            _finalPath = path;
-            _wroteNewFile = true;
-            _temporaryPath.clear();
-            return std::nullopt;
-        }
-        if (result != EEXIST)
-            return DVError::posixError(result);
-        if (sameContent(temporary, target)) {
-            ::unlink(temporary.constData());
-            _temporaryPath.clear();
-            _finalPath = path;
-            _wroteNewFile = false;
-            return std::nullopt;
+        const QString name = numberedName(_fileName, number);
+        for (int attempt = 0; attempt < kPlaceAttempts; ++attempt) {
+            const int moved = FileSystem::moveWithoutReplacingAt(folder(), _temporaryName, folder(), name);
+            if (moved == 0) {
+                _finalPath = path + QLatin1Char('/') + name;
+                _wroteNewFile = true;
+                _temporaryName.clear();
+                return std::nullopt;
+            }
+            if (moved != EEXIST)
+                return DVError::posixError(moved);
+            const FileSystem::Kind kind = FileSystem::kindAt(folder(), name);
+            if (kind == FileSystem::Kind::Missing)
+                continue; // freed meanwhile: try the name again
+            if (kind == FileSystem::Kind::SymbolicLink) {
+                QStringList place = _components;
+                place.append(name);
+                return linkError(place.join(QLatin1Char('/')));
+            }
+            if (kind == FileSystem::Kind::RegularFile) {
+                int error = 0;
+                const FileDescriptor existing = FileSystem::openRegularFileAt(folder(), name, &error);
+                if (existing && FileSystem::sameContent(existing.get(), _file.get())) {
+                    FileSystem::removeFileAt(folder(), _temporaryName);
+                    _temporaryName.clear();
+                    _finalPath = path + QLatin1Char('/') + name;
+                    _wroteNewFile = false;
+                    return std::nullopt;
+                }
+            }
+            break; // another file, a folder, a FIFO, a socket, a device: the next number
         }
     }
     return DVError::posixError(EEXIST);
 }
 
 void DVDocumentWriter::discard() {
-    if (_fd >= 0) {
-        ::close(_fd);
-        _fd = -1;
+    std::lock_guard lock(_mutex);
+    discardLocked();
+}
+
+void DVDocumentWriter::discardLocked() {
+    FileSystem::close(_file);
+    if (!_temporaryName.isEmpty()) {
+        FileSystem::removeFileAt(folder(), _temporaryName);
+        _temporaryName.clear();
     }
-    if (!_temporaryPath.isEmpty()) {
-        ::unlink(encoded(_temporaryPath).constData());
-        _temporaryPath.clear();
+    if (!_committed)
+        removeMadeFolders();
+    _firstMade = -1;
+    _folders.clear();
+}
+
+void DVDocumentWriter::removeMadeFolders() {
+    if (_firstMade < 0)
+        return;
+    // Deepest first; a folder that holds anything (another document's file) stops the removal.
+    for (qsizetype index = qsizetype(_folders.size()) - 1; index >= _firstMade; --index) {
+        if (FileSystem::removeEmptyFolderAt(_folders.at(index - 1).get(), _components.at(index - 1)) != 0)
+            break;
     }
+    _firstMade = -1;
+}
+
+void DVDocumentWriter::abandon() {
+    std::lock_guard lock(_mutex);
+    _abandoned = true;
+    // The file stays open until its owner lets go of it (a flush may be using it); its name goes now.
+    if (!_temporaryName.isEmpty()) {
+        FileSystem::removeFileAt(folder(), _temporaryName);
+        _temporaryName.clear();
+    }
+    if (!_committed)
+        removeMadeFolders();
+}
+
+void DVDocumentWriter::abandonAll() {
+    std::lock_guard lock(registryMutex());
+    for (DVDocumentWriter* writer : registry())
+        writer->abandon();
+}
+
+QString DVDocumentWriter::finalPath() const {
+    std::lock_guard lock(_mutex);
+    return _finalPath;
+}
+
+bool DVDocumentWriter::wroteNewFile() const {
+    std::lock_guard lock(_mutex);
+    return _wroteNewFile;
+}
+
+QString DVDocumentWriter::temporaryPath() const {
+    std::lock_guard lock(_mutex);
+    if (_temporaryName.isEmpty())
+        return QString();
+    QString path = _fetchFolder;
+    for (const QString& component : _components)
+        path += QLatin1Char('/') + component;
+    return path + QLatin1Char('/') + _temporaryName;
 }
 
 QString DVDocumentWriter::numberedName(const QString& fileName, int number) {
@@ -188,4 +292,23 @@ QString DVDocumentWriter::numberedName(const QString& fileName, int number) {
     if (dot <= 0)
         return fileName + suffix;
     return fileName.left(dot) + suffix + fileName.mid(dot);
+}
+
+bool DVDocumentWriter::isTemporaryFileName(const QString& name) {
+    return name.size() > kTemporaryPrefix.size() + kTemporarySuffix.size() && name.startsWith(kTemporaryPrefix) &&
+           name.endsWith(kTemporarySuffix);
+}
+
+int DVDocumentWriter::removeStaleTemporaryFiles(const QString& fetchFolder, std::chrono::seconds maxAge) {
+    if (fetchFolder.isEmpty())
+        return 0;
+    return FileSystem::removeOldFiles(fetchFolder, &DVDocumentWriter::isTemporaryFileName,
+                                      std::chrono::system_clock::now() - maxAge);
+}
+
+void DVDocumentWriter::removeStaleTemporaryFilesInBackground(const QString& fetchFolder) {
+    WorkerPool::post([path = fetchFolder]() mutable {
+        removeStaleTemporaryFiles(path);
+        path = QString(); // released on this thread, before the job ends
+    });
 }

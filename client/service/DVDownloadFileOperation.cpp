@@ -5,6 +5,7 @@
 #include "DVSettingsKeys.h"
 #include "UserDefaults.h"
 #include "WSLogger.h"
+#include "WorkerPool.h"
 
 #include <QDir>
 
@@ -23,10 +24,11 @@ bool holdsFailureText(const QByteArray& head) {
 
 } // namespace
 
-// The state of one transfer, touched on the HTTP thread only.
+// The state of one transfer: touched on the HTTP thread while bytes arrive, then on the worker that ends it
+// (the writer alone also by abandon(), under its own lock).
 struct DVDownloadFileOperation::Download {
-    explicit Download(const QString& folder, const QString& fileName)
-        : writer(folder, fileName) {}
+    Download(const QString& fetchFolder, const QString& folderPath, const QString& fileName)
+        : writer(fetchFolder, folderPath, fileName) {}
 
     // Called once the first 1000 bytes (or the whole, shorter body) are in: a document is written only
     // when it is neither an error page nor a failure text.
@@ -57,6 +59,9 @@ struct DVDownloadFileOperation::Download {
     bool decided = false;
     std::optional<DVError> writeError;
     DVDocumentWriter writer;
+    // The end of the transfer.
+    int endStatus = 0;
+    std::optional<DVError> transportError;
 };
 
 DVDownloadFileOperation::DVDownloadFileOperation(OperationsDelegate* delegate)
@@ -111,31 +116,71 @@ void DVDownloadFileOperation::startRequest() {
     WSLogger& logger = WSLogger::sharedInstance();
     const QString url = DVServiceProtocol::downloadURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
                                                        DVServiceProtocol::settingText(DVSettings::Ticket));
-    logger.logInfo(this, "start", {QStringLiteral("Request:  "), url});
     const QString body = DVServiceProtocol::documentRequestBody(*idText);
-    logger.logInfo(this, "start", {QStringLiteral("Request Data:  "), body});
+    // The two lines in one flush: the main thread waits for each flush, once per document step.
+    logger.logInfoLines(this, "start",
+                        {{QStringLiteral("Request:  "), url}, {QStringLiteral("Request Data:  "), body}});
 
-    const QString folder = QDir::cleanPath(fetchFolder + QLatin1Char('/') + path.toString());
     // The transfer's state is let go before the operation finishes, so that nothing of it outlives the
-    // operation's end on the HTTP thread.
-    auto download =
-        std::make_shared<std::unique_ptr<Download>>(std::make_unique<Download>(folder, fileName.toString()));
+    // operation's end.
+    auto download = std::make_shared<std::unique_ptr<Download>>(
+        std::make_unique<Download>(fetchFolder, path.toString(), fileName.toString()));
     std::shared_ptr<DVDownloadFileOperation> keep = self<DVDownloadFileOperation>();
-    const std::shared_ptr<URLSessionTask> task = URLSession::shared().streamTask(
+    std::shared_ptr<URLSessionTask> task = URLSession::shared().streamTask(
         URLRequest::post(url.toUtf8(), body.toUtf8()),
         [download](int status, QByteArrayView chunk) { return *download && (*download)->receive(status, chunk); },
         [keep, download](int status, const std::optional<DVError>& error) {
-            keep->guardReply(
-                "start", [&] { keep->handleEnd(**download, status, error); }, "Backtrace:");
-            download->reset(); // removes whatever is left of an unfinished file
-            keep->finish();
+            (*download)->endStatus = status;
+            (*download)->transportError = error;
+            // The HTTP thread only moves bytes: the commit's flush and the completion message wait on a
+            // worker, where several documents' flushes overlap.
+            WorkerPool::post([keep, download] { keep->complete(download); });
         });
-    track(task);
+    {
+        std::lock_guard lock(_mutex);
+        if (_abandoned) {
+            (*download)->writer.abandon();
+            task->cancel();
+        }
+        _writer = &(*download)->writer;
+        _task = task;
+    }
     task->resume();
 }
 
-void DVDownloadFileOperation::handleEnd(Download& download, int httpStatus,
-                                        const std::optional<DVError>& transportError) {
+void DVDownloadFileOperation::complete(const std::shared_ptr<std::unique_ptr<Download>>& download) {
+    guardReply(
+        "start", [&] { handleEnd(**download); }, "Backtrace:");
+    {
+        std::lock_guard lock(_mutex);
+        _writer = nullptr;
+        _task.reset();
+    }
+    download->reset(); // removes whatever is left of an unfinished file
+    finish();
+}
+
+void DVDownloadFileOperation::abort() {
+    DVConcurrentOperation::abort();
+    abandon();
+}
+
+void DVDownloadFileOperation::abandon() {
+    std::shared_ptr<URLSessionTask> task;
+    {
+        std::lock_guard lock(_mutex);
+        _abandoned = true;
+        if (_writer)
+            _writer->abandon();
+        task = _task;
+    }
+    if (task)
+        task->cancel();
+}
+
+void DVDownloadFileOperation::handleEnd(Download& download) {
+    const std::optional<DVError>& transportError = download.transportError;
+    const int httpStatus = download.endStatus;
     // A reply that arrived whole is first examined for the service's failure text, as every reply is.
     if (!transportError) {
         const QString headText = DVServiceProtocol::decodeUTF8(download.head);

@@ -4,6 +4,10 @@
 
 #include <QVariantMap>
 
+#include <memory>
+
+class DVDocumentWriter;
+
 // Fetches one document ("op=download", form body with the document's id) into the fetch folder, under
 // the record's "path" and "filename". The completion message is downloadFileComplete; the coordinator
 // cancels the document's transferred report when error() is set.
@@ -15,8 +19,11 @@
 //    "DocuvaneFetch", as for every service failure);
 //  - the reply's HTTP status is outside 200-299 (domain "HTTP", code = the status);
 //  - the transfer or the file system fails (their own records).
-// The body is streamed to disk (see DVDocumentWriter); a file of the same name and content already
-// there counts as the document, a different one is kept and the document is written as "name (2).ext".
+// The body is streamed to disk on the HTTP thread (see DVDocumentWriter); the document's commit (flush,
+// comparison, move to its name) and the completion message follow on a worker thread, so that one
+// document's flush never holds up the other transfers. A file of the same name and content already
+// there counts as the document, anything else at the name is kept and the document is written as
+// "name (2).ext"; a symbolic link on the document's way fails it.
 class DVDownloadFileOperation : public DVConcurrentOperation {
     Q_OBJECT
 
@@ -32,6 +39,13 @@ public:
     // Where the document is after a successful download (a new file, or the identical one found there).
     QString savedFilePath() const;
 
+    // From any thread, for a coordinator that stops or a process that quits: aborts the transfer and
+    // removes the document's temporary file (and the empty folders made for it) before returning. The
+    // operation then finishes with the cancelled transfer's error; nothing of it is placed.
+    void abandon();
+    // Cancels the operation and abandons its transfer (see abandon()).
+    void abort() override;
+
 protected:
     void startRequest() override;
     void sendCompletionMessage() override;
@@ -39,10 +53,15 @@ protected:
 private:
     struct Download;
 
-    void handleEnd(Download& download, int httpStatus, const std::optional<DVError>& transportError);
+    void handleEnd(Download& download);
+    void complete(const std::shared_ptr<std::unique_ptr<Download>>& download);
     void fail(const DVError& error);
 
     mutable std::mutex _mutex;
     QVariantMap _fileInfo;
     QString _savedFilePath;
+    // While the transfer runs: what abandon() reaches. The transfer's state is let go only under the lock.
+    DVDocumentWriter* _writer = nullptr;
+    std::shared_ptr<URLSessionTask> _task;
+    bool _abandoned = false;
 };

@@ -83,7 +83,7 @@ private slots:
         queue.setMaxConcurrentOperationCount(limit);
         for (const QString& name : added)
             queue.addOperation(operations[name]);
-        queue.waitUntilAllOperationsAreFinished();
+        QVERIFY(queue.waitUntilAllOperationsAreFinished(20s));
         QStringList ran = journal();
         ran.sort();
         added.sort();
@@ -104,13 +104,50 @@ private slots:
         queue.addOperation(skipped);
         QVERIFY(waitFor([&] { return running->isExecuting(); }));
         queue.cancelAllOperations();
-        skipped->waitUntilFinished();
+        QVERIFY(waitFor([&] { return skipped->isFinished(); }));
         QVERIFY(running->isCancelled() && running->isExecuting());
         QVERIFY(!dependent->isReady());
         running->complete();
-        other.waitUntilAllOperationsAreFinished();
-        queue.waitUntilAllOperationsAreFinished();
+        QVERIFY(other.waitUntilAllOperationsAreFinished(20s));
+        QVERIFY(queue.waitUntilAllOperationsAreFinished(20s));
         QCOMPARE(journal(), QStringList{"dependent"});
+    }
+
+    // Readiness that changes after an operation was queued is seen: a dependency added while it waits
+    // holds it back until that dependency finishes; one removed lets it go; a cancel lets it go at once.
+    void readinessChangesAfterQueueing_data() {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("dependency finishes") << "finish";
+        QTest::newRow("dependency removed") << "remove";
+        QTest::newRow("waiting one cancelled") << "cancel";
+    }
+
+    void readinessChangesAfterQueueing() {
+        QFETCH(QString, change);
+        auto blocker = std::make_shared<AsyncOperation>();
+        auto dependency = std::make_shared<AsyncOperation>();
+        OperationQueue other;
+        other.addOperation(dependency);
+        OperationQueue queue;
+        queue.setMaxConcurrentOperationCount(1);
+        queue.addOperation(blocker);
+        auto waiting = named("waiting");
+        queue.addOperation(waiting);
+        waiting->addDependency(dependency); // still queued behind the blocker
+        QVERIFY(waitFor([&] { return blocker->isExecuting() && dependency->isExecuting(); }));
+        blocker->complete();
+        QVERIFY(waitFor([&] { return queue.operationCount() == 1; }));
+        QVERIFY(!waiting->isExecuting() && !waiting->isFinished());
+        if (change == QLatin1String("finish"))
+            dependency->complete();
+        else if (change == QLatin1String("remove"))
+            waiting->removeDependency(dependency);
+        else
+            waiting->cancel();
+        QVERIFY(queue.waitUntilAllOperationsAreFinished(20s));
+        QCOMPARE(journal(), change == QLatin1String("cancel") ? QStringList() : QStringList{"waiting"});
+        dependency->complete();
+        QVERIFY(other.waitUntilAllOperationsAreFinished(20s));
     }
 
     // The first batch waits until the whole batch runs: a queue that allows fewer never gets there, and
@@ -143,7 +180,7 @@ private slots:
                 });
             }
         });
-        queue.waitUntilAllOperationsAreFinished();
+        QVERIFY(queue.waitUntilAllOperationsAreFinished(20s));
         QCOMPARE(shortfalls.load(), 0);
         QCOMPARE(peak.load(), expected);
     }
@@ -168,7 +205,7 @@ private slots:
         QCOMPARE(queue.operations().size(), size_t(2));
         QVERIFY(journal().isEmpty());
         async->complete();
-        queue.waitUntilAllOperationsAreFinished();
+        QVERIFY(queue.waitUntilAllOperationsAreFinished(20s));
         QCOMPARE(journal(), QStringList{"after"});
         std::lock_guard lock(mutex);
         QCOMPARE(reports, (QStringList{"1m", "2m", "1w", "0w"}));

@@ -45,7 +45,12 @@ Outcome send(const URLRequest& request, qsizetype streamAbove = -1) {
                 })
             ->resume();
     }
-    return promise->get_future().get();
+    std::future<Outcome> future = promise->get_future();
+    if (future.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        qWarning("the request never completed");
+        return {};
+    }
+    return future.get();
 }
 
 template <typename... T> void row(const char* name, const T&... values) {

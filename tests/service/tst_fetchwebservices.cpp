@@ -259,6 +259,46 @@ private slots:
                  2);
     }
 
+    // A link where documents go fails those documents alone: they are not reported transferred and stay
+    // waiting at the service, and nothing is written where the link points (an identical file there does not
+    // pass for the document).
+    void linkInTheFetchFolderIsNotReportedTransferred_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<int>("transferred");
+        QTest::addColumn<QStringList>("waiting");
+        QTest::newRow("folder on the path") << "Inbox" << 0 << QStringList{"a.pdf", "b.pdf"};
+        QTest::newRow("the document's name") << "Inbox/a.pdf" << 1 << QStringList{"a.pdf"};
+    }
+
+    void linkInTheFetchFolderIsNotReportedTransferred() {
+        QFETCH(QString, link);
+        QFETCH(int, transferred);
+        QFETCH(QStringList, waiting);
+        addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")});
+        QTemporaryDir outside;
+        writeFile(outside.path() + "/a.pdf", "a.pdf content");
+        QVERIFY(QDir().mkpath(QFileInfo(_fetchFolder + "/" + link).path()));
+        QVERIFY(
+            QFile::link(link.endsWith(".pdf") ? outside.path() + "/a.pdf" : outside.path(), _fetchFolder + "/" + link));
+        signIn();
+        RecordingOwner owner;
+        DVFetchWebServices services(&owner, true);
+        services.fire(false);
+        waitUntilIdle(services, &owner);
+
+        QCOMPARE(requestedOperations().count(QStringLiteral("docstransferred")), transferred);
+        QStringList left;
+        for (const DevDocument& document : waitingDocuments())
+            left.append(document.filename);
+        left.sort();
+        QCOMPARE(left, waiting);
+        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"a.pdf"});
+        QFile kept(outside.path() + "/a.pdf");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("a.pdf content"));
+    }
+
     void onlyTheDesktopDestinationGetsDocuments_data() {
         QTest::addColumn<qint64>("destination");
         QTest::newRow("0") << qint64(0);

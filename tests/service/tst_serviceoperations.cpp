@@ -19,6 +19,11 @@
 #include <QDirIterator>
 #include <QtTest>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace {
 
 using Reply = ScriptedHttpServer::Reply;
@@ -31,6 +36,59 @@ const QString kLost = "NSURLErrorDomain -1005 (transfer closed with 1000 bytes r
 
 template <typename... T> void row(const char* name, const T&... values) {
     (QTest::newRow(name) << ... << values);
+}
+
+// Every entry under a folder, hidden ones and links included (never followed), sorted: "dir/", "link@",
+// "fifo|", "socket#", "file=content".
+QString tree(const QString& root) {
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QString entry = QDir(root).relativeFilePath(path);
+        struct stat info {};
+        ::lstat(QFile::encodeName(path).constData(), &info);
+        if (S_ISLNK(info.st_mode))
+            entry += "@";
+        else if (S_ISDIR(info.st_mode))
+            entry += "/";
+        else if (S_ISFIFO(info.st_mode))
+            entry += "|";
+        else if (S_ISSOCK(info.st_mode))
+            entry += "#";
+        else if (QFile file(path); file.open(QIODevice::ReadOnly))
+            entry += "=" + QString::fromUtf8(file.readAll());
+        entries.append(entry);
+    }
+    entries.sort();
+    return entries.join(", ");
+}
+
+// Makes one entry of a tree description below root: "a/" a folder, "a=text" a file, "a|" a FIFO, "a#" a
+// socket, "a@/abs/target" a symbolic link.
+bool plant(const QString& root, const QString& entry) {
+    const auto at = [&](qsizetype end) { return root + "/" + entry.left(end); };
+    if (entry.endsWith('/'))
+        return QDir().mkpath(at(-1));
+    if (const qsizetype link = entry.indexOf('@'); link > 0)
+        return QFile::link(entry.mid(link + 1), at(link));
+    if (const qsizetype equals = entry.indexOf('='); equals > 0) {
+        QFile file(at(equals));
+        return file.open(QIODevice::WriteOnly) && file.write(entry.mid(equals + 1).toUtf8()) >= 0;
+    }
+    const QByteArray path = QFile::encodeName(at(entry.size() - 1));
+    if (entry.endsWith('|'))
+        return ::mkfifo(path.constData(), 0600) == 0;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (!entry.endsWith('#') || size_t(path.size()) >= sizeof(address.sun_path))
+        return false;
+    std::copy(path.begin(), path.end(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound;
 }
 
 } // namespace
@@ -381,6 +439,74 @@ private slots:
         if (expected.startsWith("NSPOSIX"))
             QVERIFY(log().contains(
                 "(DVDownloadFileOperation:start) Error Download Error: Code=20 Description=Not a directory \n"));
+    }
+
+    // What a download leaves when the fetch folder holds links, FIFOs, sockets or folders where the document
+    // goes. Entries are planted inside the fetch folder, or outside it ("out:"); "$out" in a link target is
+    // the outside folder, "$in" the fetch folder. A link never carries the document elsewhere nor passes for
+    // it; what is no regular file is never opened (a FIFO would block) and the document takes the next name.
+    void fetchFolderHazards_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("plants");
+        QTest::addColumn<QString>("expected");
+        const QString link = "NSPOSIXErrorDomain 40 ";
+        row("link: folder on the path, to a folder outside", "In", QStringList{"out:docs/", "In@$out/docs"},
+            link + "[In@] out=[docs/]");
+        row("link: deeper folder on the path", "In/2024", QStringList{"out:docs/", "In/", "In/2024@$out/docs"},
+            link + "[In/, In/2024@] out=[docs/]");
+        row("link: folder on the path, to a folder inside", "In", QStringList{"Other/", "In@$in/Other"},
+            link + "[In@, Other/] out=[]");
+        row("link: dangling folder on the path", "In", QStringList{"In@$out/missing"}, link + "[In@] out=[]");
+        row("link: name to the same document outside", "", QStringList{"out:a.pdf=%PDF-1", "a.pdf@$out/a.pdf"},
+            link + "[a.pdf@] out=[a.pdf=%PDF-1]");
+        row("link: name to another file outside", "", QStringList{"out:a.pdf=old", "a.pdf@$out/a.pdf"},
+            link + "[a.pdf@] out=[a.pdf=old]");
+        row("link: dangling name", "", QStringList{"a.pdf@$out/a.pdf"}, link + "[a.pdf@] out=[]");
+        row("link: name to a folder outside", "In", QStringList{"out:docs/", "In/", "In/a.pdf@$out/docs"},
+            link + "[In/, In/a.pdf@] out=[docs/]");
+        row("link: numbered name", "", QStringList{"a.pdf=other", "a (2).pdf@$out/x"},
+            link + "[a (2).pdf@, a.pdf=other] out=[]");
+        row("FIFO at the name", "", QStringList{"a.pdf|"}, "ok [a (2).pdf=%PDF-1, a.pdf|] out=[]");
+        row("socket at the name", "", QStringList{"a.pdf#"}, "ok [a (2).pdf=%PDF-1, a.pdf#] out=[]");
+        row("folder at the name", "", QStringList{"a.pdf/"}, "ok [a (2).pdf=%PDF-1, a.pdf/] out=[]");
+        row("FIFO and file before a free number", "In", QStringList{"In/", "In/a.pdf=x", "In/a (2).pdf|"},
+            "ok [In/, In/a (2).pdf|, In/a (3).pdf=%PDF-1, In/a.pdf=x] out=[]");
+        row("FIFO on the path", "In", QStringList{"In|"}, "NSPOSIXErrorDomain 20 [In|] out=[]");
+    }
+
+    void fetchFolderHazards() {
+        QFETCH(QString, path);
+        QFETCH(QStringList, plants);
+        QFETCH(QString, expected);
+        QTemporaryDir outside;
+        for (QString plant : plants) {
+            plant.replace("$out", outside.path()).replace("$in", _fetchFolder.path());
+            const bool out = plant.startsWith("out:");
+            QVERIFY2(::plant(out ? outside.path() : _fetchFolder.path(), out ? plant.mid(4) : plant),
+                     qPrintable(plant));
+        }
+        _server.setScript([](const auto&) { return reply("%PDF-1"); });
+        auto operation = make("download", document(path));
+        QVERIFY(runAll({operation}));
+        const auto error = operation->error();
+        const QString outcome = error ? QStringLiteral("%1 %2").arg(error->domain()).arg(error->code()) : "ok";
+        QCOMPARE(outcome + " [" + tree(_fetchFolder.path()) + "] out=[" + tree(outside.path()) + "]", expected);
+        if (outcome.endsWith(" 40"))
+            QVERIFY2(log().contains("in the fetch folder is a symbolic link"), qPrintable(log()));
+    }
+
+    // Abandoned while its request is out (a coordinator stopping, a process quitting): the transfer is
+    // aborted, the operation still finishes, and nothing is placed.
+    void abandonedDownloadPlacesNothing() {
+        _server.setScript([](const auto&) { return reply("%PDF-1", 200, false, 300); });
+        auto operation = make("download", document("In"));
+        OperationQueue queue;
+        queue.addOperation(operation);
+        QTRY_COMPARE(_server.requests().size(), size_t(1));
+        std::static_pointer_cast<DVDownloadFileOperation>(operation)->abandon();
+        QTRY_VERIFY(operation->isFinished());
+        QVERIFY(operation->error());
+        QCOMPARE(tree(_fetchFolder.path()), QString());
     }
 
     // Documents of one name arriving together each keep their content; repeats of one are written once.

@@ -189,6 +189,21 @@ private slots:
             QVERIFY2(whole.match(line).hasMatch(), qPrintable(line.left(80)));
     }
 
+    // Lines of one call site written together read as the same calls one by one, and follow the mask.
+    void linesOfOneCallSite() {
+        freshLog();
+        logger.logInfoLines("S", "m", {{QStringLiteral("Request: "), QStringLiteral("u")}, {QStringLiteral("Data: ")}});
+        logger.logInfo("S", "m", {QStringLiteral("Request: "), QStringLiteral("u")});
+        logger.logInfo("S", "m", {QStringLiteral("Data: ")});
+        logger.setLevel(WSLogger::Error);
+        logger.logInfoLines("S", "m", {{QStringLiteral("masked")}});
+        QStringList lines = linesWritten();
+        for (QString& line : lines)
+            line = line.section(QLatin1Char(' '), 2);
+        QCOMPARE(lines, (QStringList{"tst_wslogger (S:m) Info Request:  u ", "tst_wslogger (S:m) Info Data:  ",
+                                     "tst_wslogger (S:m) Info Request:  u ", "tst_wslogger (S:m) Info Data:  "}));
+    }
+
     void guardLogsTwoErrorLines() {
         freshLog();
         DVException::setSymbolToolPath(QStringLiteral("/nonexistent/addr2line"));

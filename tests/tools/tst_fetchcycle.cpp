@@ -233,8 +233,11 @@ private slots:
         if (heldStep == QLatin1String("download"))
             QTRY_VERIFY_WITH_TIMEOUT(!hiddenFiles().isEmpty(), 20000);
 
+        QElapsedTimer clock;
+        clock.start();
         ::kill(static_cast<pid_t>(process.processId()), signalNumber);
         const Result result = finish(process);
+        qInfo("ended %lld ms after the signal", clock.elapsed()); // a figure for the record, not a check
         QCOMPARE(result.status, 128 + signalNumber);
         QCOMPARE(result.err, line);
         QCOMPARE(result.out, QString());

@@ -1,5 +1,5 @@
 // bench-cycle-scaling: times one fetch cycle of N documents that all fail and of N that all succeed,
-// against the development service in this process, to show that the coordinator and its queue stay
+// against a minimal loopback service in this process, to show that the coordinator and its queue stay
 // near-linear in the length of the list (the time per document should stay about the same as N grows).
 //
 //   bench-cycle-scaling [N ...]        (default: 1000 4000 16000)
@@ -8,8 +8,6 @@
 
 #include "DVFetchWebServices.h"
 #include "DVPasswordCipher.h"
-#include "DevFaultInjector.h"
-#include "DevServerInstance.h"
 #include "MainThread.h"
 #include "UserDefaults.h"
 
@@ -20,8 +18,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <httplib.h>
+
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -40,37 +42,60 @@ private:
     QEventLoop& _loop;
 };
 
+// A service that answers every request at once and at a cost independent of the list's length, so that
+// what grows with the list is the client's work alone (the development service keeps books that cost more
+// per request as the list grows).
+class QuickService {
+public:
+    QuickService(int count, bool failing) {
+        QByteArray list = "{\"documents\":[";
+        for (int id = 1; id <= count; ++id)
+            list += "{\"id\":" + QByteArray::number(id) + ",\"path\":\"Inbox\",\"filename\":\"doc-" +
+                    QByteArray::number(id) + ".txt\"}" + (id < count ? "," : "");
+        list += "]}";
+        const std::string documents = list.toStdString();
+        auto handler = [documents, failing](const httplib::Request& request, httplib::Response& response) {
+            const std::string op = request.get_param_value("op");
+            if (op == "userlogin")
+                response.set_content("BENCHTICKET\r\n\n", "text/plain");
+            else if (op == "accountinfo")
+                response.set_content(R"({"account":{"destinationId":2}})", "application/json");
+            else if (op == "docstotransfer")
+                response.set_content(documents, "application/json");
+            else if (op == "download" && failing)
+                response.status = 500;
+            else if (op == "download")
+                response.set_content("document " + request.body, "application/octet-stream");
+            else
+                response.set_content("{}", "application/json");
+        };
+        _server.Get(".*", handler);
+        _server.Post(".*", handler);
+        _port = _server.bind_to_any_port("127.0.0.1");
+        _thread = std::thread([this] { _server.listen_after_bind(); });
+        for (int i = 0; i < 10000 && !_server.is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~QuickService() {
+        _server.stop();
+        _thread.join();
+    }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(_port); }
+
+private:
+    httplib::Server _server;
+    int _port = 0;
+    std::thread _thread;
+};
+
 // One cycle over count documents; the seconds it took, or a negative number when it went wrong.
 double timeCycle(int count, bool failing) {
     QTemporaryDir work;
-    const QString documents = work.path() + QStringLiteral("/documents/Inbox");
-    QDir().mkpath(documents);
-    for (int i = 0; i < count; ++i) {
-        QFile file(documents + QStringLiteral("/doc-%1.txt").arg(i));
-        if (!file.open(QIODevice::WriteOnly))
-            return -1;
-        file.write("x");
-    }
-    DevServerOptions options;
-    options.documentsFolder = work.path() + QStringLiteral("/documents");
-    options.user = kUser;
-    options.password = kPassword;
-    DevServerInstance server(options);
-    QString problem;
-    if (server.start(&problem) != DevServerInstance::Failure::None) {
-        std::fprintf(stderr, "bench-cycle-scaling: %s\n", qPrintable(problem));
-        return -1;
-    }
-    if (failing) {
-        const QByteArray fault =
-            QStringLiteral(R"({"op":"download","fault":"http500","count":%1})").arg(count).toUtf8();
-        if (!server.faults().add(fault, &problem))
-            return -1;
-    }
+    QuickService service(count, failing);
     UserDefaults& defaults = UserDefaults::standardUserDefaults();
     defaults.setPersistentDomain({{QStringLiteral("email"), kUser},
                                   {QStringLiteral("password"), encryptPassword(kPassword)},
-                                  {QStringLiteral("DocuvaneServerURL"), server.baseUrl()},
+                                  {QStringLiteral("DocuvaneServerURL"), service.baseUrl()},
                                   {QStringLiteral("dropboxFolderPath"), work.path() + QStringLiteral("/fetched")},
                                   {QStringLiteral("useGrowlNotifications"), qint64(0)}},
                                  UserDefaults::standardDomainName());
@@ -87,7 +112,6 @@ double timeCycle(int count, bool failing) {
     services.fire(false);
     loop.exec();
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
-    server.stop();
     if ((failing ? failed : downloaded) != count) {
         std::fprintf(stderr, "bench-cycle-scaling: %d downloaded, %d failed of %d\n", downloaded, failed, count);
         return -1;

@@ -1,6 +1,7 @@
 #include "FetchCycleRunner.h"
 
 #include "DVAccountInfoOperation.h"
+#include "DVDocumentWriter.h"
 #include "DVLoginOperation.h"
 #include "DVSettingsKeys.h"
 #include "MainThread.h"
@@ -88,6 +89,8 @@ void FetchCycleRunner::waitForQueue() {
 
 int FetchCycleRunner::stopped() {
     _services.stop();
+    // Whatever a step still running had begun to write goes too: the process is about to end.
+    DVDocumentWriter::abandonAll();
     printLine(QStringLiteral("stopped by %1").arg(QuitSignals::signalName()), stderr);
     return QuitSignals::exitStatus();
 }

@@ -1,6 +1,8 @@
 // docuvane-fetch-cycle: runs one fetch cycle of the client without a window, for development and support.
 
 #include "Bundle.h"
+#include "DVDocumentWriter.h"
+#include "DVSettingsKeys.h"
 #include "DVSettingsRegistration.h"
 #include "FetchCycleRunner.h"
 #include "LogStartup.h"
@@ -57,6 +59,9 @@ int main(int argc, char** argv) {
 
     // The client fills in its missing settings at every launch; the cycle depends on them.
     setUserDefaults(UserDefaults::standardUserDefaults(), Bundle::mainBundle());
+    // Temporary files of a killed process, once per launch and never in the way of the cycle.
+    DVDocumentWriter::removeStaleTemporaryFilesInBackground(
+        UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString());
 
     FetchCycleRunner runner;
     return runner.run();

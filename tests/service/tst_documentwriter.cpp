@@ -1,0 +1,182 @@
+#include "DVDocumentWriter.h"
+#include "TestHome.h"
+
+#include <QDirIterator>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <thread>
+
+namespace {
+
+template <typename... T> void row(const char* name, const T&... values) {
+    (QTest::newRow(name) << ... << values);
+}
+
+// Every entry under a folder, hidden ones and links included (never followed), sorted: "dir/", "link@",
+// "file=content".
+QString tree(const QString& root) {
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        QString entry = QDir(root).relativeFilePath(info.filePath());
+        if (info.isSymLink())
+            entry += "@";
+        else if (info.isDir())
+            entry += "/";
+        else if (QFile file(info.filePath()); file.open(QIODevice::ReadOnly))
+            entry += "=" + QString::fromUtf8(file.readAll());
+        entries.append(entry);
+    }
+    entries.sort();
+    return entries.join(", ");
+}
+
+// "a/" a folder, "a@/target" a link, "a=text" a file.
+bool plant(const QString& root, const QString& entry) {
+    if (entry.endsWith('/'))
+        return QDir().mkpath(root + "/" + entry);
+    if (const qsizetype link = entry.indexOf('@'); link > 0)
+        return QFile::link(entry.mid(link + 1), root + "/" + entry.left(link));
+    const qsizetype equals = entry.indexOf('=');
+    QDir().mkpath(QFileInfo(root + "/" + entry.left(equals)).path());
+    QFile file(root + "/" + entry.left(equals));
+    return file.open(QIODevice::WriteOnly) && file.write(entry.mid(equals + 1).toUtf8()) >= 0;
+}
+
+bool exists(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+// Sets an entry's times (a link's own) back by some hours.
+bool age(const QString& path, int hours) {
+    const timespec then{time(nullptr) - 3600L * hours, 0};
+    const timespec times[2] = {then, then};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+} // namespace
+
+class TestDocumentWriter : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> _fetchFolder;
+    QString root() const { return _fetchFolder->path(); }
+
+private slots:
+    void init() { _fetchFolder = std::make_unique<QTemporaryDir>(); }
+
+    // How a document that does not arrive leaves the fetch folder: the temporary file is always gone, the
+    // folders made for it are removed when empty, folders that were there before or that hold something
+    // else stay. "during" entries appear while the document is being written.
+    void endings_data() {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("during");
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<QString>("expected");
+        const QStringList none;
+        row("discard: made folders removed", none, "A/B/C", none, "discard", "");
+        row("discard: folders there before kept", QStringList{"A/"}, "A/B", none, "discard", "A/");
+        row("discard: made folder holding another file kept", none, "A/B", QStringList{"A/other=x"}, "discard",
+            "A/, A/other=x");
+        row("discard: at the fetch folder itself", QStringList{"keep=1"}, "", none, "discard", "keep=1");
+        row("abandon from another thread", none, "A/B", none, "abandon", "");
+        row("abandon every writer", none, "A", none, "abandonAll", "");
+        row("destroyed unfinished", none, "A", none, "destroy", "");
+        row("commit keeps made folders", none, "A/B", none, "commit", "A/, A/B/, A/B/a.pdf=data");
+        row("commit refused by a link: folder holding it kept", none, "A", QStringList{"A/a.pdf@/nonexistent"},
+            "commit", "A/, A/a.pdf@");
+        row("commit after abandon", none, "A", none, "abandon+commit", "");
+    }
+
+    void endings() {
+        QFETCH(QStringList, before);
+        QFETCH(QString, path);
+        QFETCH(QStringList, during);
+        QFETCH(QString, ending);
+        QFETCH(QString, expected);
+        for (const QString& entry : before)
+            QVERIFY(plant(root(), entry));
+        auto writer = std::make_unique<DVDocumentWriter>(root(), path, "a.pdf");
+        QVERIFY(!writer->open());
+        QVERIFY(!writer->write("data"));
+        QVERIFY(exists(writer->temporaryPath()));
+        QVERIFY(DVDocumentWriter::isTemporaryFileName(QFileInfo(writer->temporaryPath()).fileName()));
+        for (const QString& entry : during)
+            QVERIFY(plant(root(), entry));
+        const QString temporary = writer->temporaryPath();
+        if (ending == "discard") {
+            writer->discard();
+        } else if (ending.startsWith("abandon")) {
+            std::thread([&] {
+                if (ending == "abandonAll")
+                    DVDocumentWriter::abandonAll();
+                else
+                    writer->abandon();
+            }).join();
+            // Gone before the owner hears of it; the owner's next steps fail as cancelled.
+            QVERIFY(!exists(temporary));
+            const auto error = ending.endsWith("commit") ? writer->commit() : writer->write("more");
+            QVERIFY(error && error->code() == ECANCELED);
+        } else if (ending == "destroy") {
+            writer.reset();
+        } else {
+            const auto error = writer->commit();
+            QCOMPARE(bool(error), expected.contains("@"));
+        }
+        QVERIFY(!exists(temporary));
+        QCOMPARE(tree(root()), expected);
+    }
+
+    // Temporary files left by a killed process: only files of that form older than a day go, wherever they
+    // are in the fetch folder; nothing behind a link is looked at.
+    void staleTemporaryFiles_data() {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<int>("hours");
+        QTest::addColumn<bool>("removed");
+        row("old", ".docuvane-0123456789abcdef.part=x", 48, true);
+        row("old, in a subfolder", "In/2024/.docuvane-1.part=x", 25, true);
+        row("recent", ".docuvane-0123456789abcdef.part=x", 2, false);
+        row("other name: no dot", "docuvane-1.part=x", 48, false);
+        row("other name: longer suffix", ".docuvane-1.partial=x", 48, false);
+        row("other name: document", "a.pdf=x", 48, false);
+        row("folder of that name", ".docuvane-1.part/", 48, false);
+        row("link of that name to an old file outside", ".docuvane-1.part@$out/.docuvane-2.part", 48, false);
+        row("old file behind a linked folder", "In@$out", 48, false);
+    }
+
+    void staleTemporaryFiles() {
+        QFETCH(QString, entry);
+        QFETCH(int, hours);
+        QFETCH(bool, removed);
+        QTemporaryDir outside;
+        QVERIFY(plant(outside.path(), ".docuvane-2.part=x"));
+        QVERIFY(age(outside.path() + "/.docuvane-2.part", hours));
+        QVERIFY(plant(root(), "keep.pdf=1"));
+        QVERIFY(plant(root(), QString(entry).replace("$out", outside.path())));
+        const QString name = entry.section('@', 0, 0).section('=', 0, 0).remove(QRegularExpression("/$"));
+        QVERIFY(age(root() + "/" + name, hours));
+        QCOMPARE(DVDocumentWriter::removeStaleTemporaryFiles(root()), removed ? 1 : 0);
+        QCOMPARE(exists(root() + "/" + name), !removed);
+        QVERIFY(exists(root() + "/keep.pdf"));
+        QVERIFY(exists(outside.path() + "/.docuvane-2.part"));
+    }
+
+    void staleTemporaryFilesGoInTheBackground() {
+        QVERIFY(plant(root(), "In/.docuvane-1.part=x"));
+        QVERIFY(age(root() + "/In/.docuvane-1.part", 30));
+        DVDocumentWriter::removeStaleTemporaryFilesInBackground(root());
+        QTRY_VERIFY(!exists(root() + "/In/.docuvane-1.part"));
+        QVERIFY(exists(root() + "/In"));
+    }
+};
+
+DV_TEST_GUILESS_MAIN(TestDocumentWriter)
+#include "tst_documentwriter.moc"
