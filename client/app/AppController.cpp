@@ -4,6 +4,7 @@
 #include "AuthenticationController.h"
 #include "Bundle.h"
 #include "DVAccountInfoOperation.h"
+#include "DVDocumentWriter.h"
 #include "DVDropboxMissingWarning.h"
 #include "DVExceptionGuard.h"
 #include "DVFetchWebServices.h"
@@ -118,6 +119,9 @@ void AppController::applicationDidFinishLaunching() {
         LogStartup::start(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
         setCheckForUpdatesInterval();
         setUserDefaults(settings(), Bundle::mainBundle());
+        // Temporary files a killed client left in the fetch folder go, once per launch, off the main thread.
+        if (!storedFolderPath().isEmpty())
+            DVDocumentWriter::removeStaleTemporaryFilesInBackground(storedFolderPath());
         if (!_wakeObserved)
             WSLogger::sharedInstance().logInfo(
                 kClassName, "applicationDidFinishLaunching",
