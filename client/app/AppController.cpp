@@ -72,7 +72,7 @@ void presentAlert(const QString& messageText, const QString& informativeText, co
 
 } // namespace
 
-AppController::AppController(QObject* parent)
+AppController::AppController(QObject* parent, SystemEvents systemEvents)
     : QObject(parent)
     , _state(this, 0)
     , _alertPresenter(presentAlert) {
@@ -98,9 +98,11 @@ AppController::AppController(QObject* parent)
 
     Workspace& workspace = Workspace::sharedWorkspace();
     connect(&workspace, &Workspace::didWake, this, &AppController::receiveWakeNote);
-    _wakeObserved = workspace.observeWake();
-    _appearance = std::make_unique<Appearance>();
-    connect(_appearance.get(), &Appearance::changed, this, &AppController::darkModeChanged);
+    if (systemEvents == SystemEvents::Desktop) {
+        _wakeObserved = workspace.observeWake();
+        _appearance = std::make_unique<Appearance>();
+        connect(_appearance.get(), &Appearance::changed, this, &AppController::darkModeChanged);
+    }
 }
 
 AppController::~AppController() {
@@ -621,7 +623,8 @@ void AppController::useBlackAndWhiteMenuBarIcons(QObject*) {
     dvGuard(kClassName, "useBlackAndWhiteMenuBarIcons", [&] {
         if (!_statusItem)
             return;
-        const bool dark = _appearance->isDark();
+        const bool dark =
+            _appearance ? _appearance->isDark() : Appearance::isDarkThemeName(Appearance::currentThemeName());
         const bool blackAndWhite = settings().boolForKey(text(DVSettings::UseBlackAndWhiteMenuBarIcons)) || dark;
         _statusItem->setImage(DVStatusImages::image(state() == 1, blackAndWhite, dark));
     });

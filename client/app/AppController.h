@@ -63,7 +63,14 @@ public:
     using AlertPresenter =
         std::function<void(const QString& messageText, const QString& informativeText, const QString& button)>;
 
-    explicit AppController(QObject* parent = nullptr);
+    // Where the controller learns of wakes and of the desktop's appearance.
+    enum class SystemEvents {
+        Desktop,   // logind's wake signal on the system bus, the desktop portal's appearance on the session bus
+        ThemeOnly, // no buses: no wake handling, the appearance from the theme name (tests, which must not
+                   // start QtDBus's thread under ThreadSanitizer)
+    };
+
+    explicit AppController(QObject* parent = nullptr, SystemEvents systemEvents = SystemEvents::Desktop);
     ~AppController() override;
 
     void applicationDidFinishLaunching();

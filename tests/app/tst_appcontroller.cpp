@@ -86,7 +86,7 @@ private:
     }
 
     AppController& launch() {
-        _controller = std::make_unique<AppController>();
+        _controller = std::make_unique<AppController>(nullptr, AppController::SystemEvents::ThemeOnly);
         _controller->setAlertPresenter(
             [this](const QString& message, const QString& informative, const QString& button) {
                 _alerts.append(message + QLatin1Char('|') + informative + QLatin1Char('|') + button);
@@ -146,6 +146,9 @@ private slots:
     }
 
     void init() {
+        // The theme name decides the appearance here (there is no desktop portal): a light one unless a
+        // test says otherwise.
+        qputenv("GTK_THEME", "Adwaita");
         _work = std::make_unique<QTemporaryDir>();
         _folder = _work->path() + QStringLiteral("/Desktop/Docuvane Fetch");
         _alerts.clear();
@@ -158,7 +161,6 @@ private slots:
         _controller.reset();
         _server->stop();
         _server.reset();
-        qunsetenv("GTK_THEME");
     }
 
     void firstTickWithoutCredentialsShowsSetupEveryTick() {
@@ -337,7 +339,7 @@ private slots:
         QCOMPARE(controller.isCheckingForDocuments(), duringDownload);
         if (timerStopped)
             controller.stop();
-        emit Workspace::sharedWorkspace().didWake();
+        controller.receiveWakeNote();
         waitUntilIdle();
         QVERIFY(!controller.reCheckForDocuments());
         const bool again = duringDownload && !timerStopped;
