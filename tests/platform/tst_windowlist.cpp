@@ -169,6 +169,30 @@ private slots:
         QTRY_COMPARE(sortedListed(), expected);
     }
 
+    // Without a manager the test plays one, listing a window that is already gone and one it does not show
+    // (no Normal WM_STATE): both are left out, and the others come in the list's order, not the server's.
+    void managerListWithGoneAndWithdrawnWindows() {
+        if (_managed)
+            QSKIP("needs a display without a window manager");
+        const xcb_window_t check = _x->create(Spec{}, false);
+        _made.insert(QStringLiteral("check"), check);
+        for (xcb_window_t window : {_x->root(), check})
+            _x->setProperty(window, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, 32, &check, 1);
+        const xcb_window_t a = make(QStringLiteral("A")), b = make(QStringLiteral("B")), c = make(QStringLiteral("C"));
+        const uint32_t normal[] = {1, XCB_NONE};
+        for (xcb_window_t window : {a, b})
+            _x->setProperty(window, "WM_STATE", _x->atom("WM_STATE"), 32, normal, 2);
+        const xcb_window_t gone = xcb_generate_id(_x->connection());
+        const xcb_window_t bottomToTop[] = {b, gone, c, a};
+        _x->setProperty(_x->root(), "_NET_CLIENT_LIST_STACKING", XCB_ATOM_WINDOW, 32, bottomToTop, 4);
+        _x->sync();
+        const QStringList shown = listed();
+        for (const QByteArray property : {"_NET_CLIENT_LIST_STACKING", "_NET_SUPPORTING_WM_CHECK"})
+            xcb_delete_property(_x->connection(), _x->root(), _x->atom(property));
+        _x->sync();
+        QCOMPARE(shown, (QStringList{"tst.A|A|0", "tst.B|B|0"}));
+    }
+
     void waylandSessionHasNoList() {
         make(QStringLiteral("A"));
         qputenv("XDG_SESSION_TYPE", "wayland");
