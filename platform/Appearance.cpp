@@ -22,8 +22,8 @@ const QString kSettingsInterface = QStringLiteral("org.freedesktop.portal.Settin
 const QString kNamespace = QStringLiteral("org.freedesktop.appearance");
 const QString kKey = QStringLiteral("color-scheme");
 
-// GNOME's interface setting, read through GIO only when its schema is installed (GSettings aborts on an
-// unknown schema).
+// GNOME's interface setting as the user set it, read through GIO only when its schema is installed
+// (GSettings aborts on an unknown schema).
 QString gnomeThemeName() {
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
     if (!source)
@@ -34,9 +34,12 @@ QString gnomeThemeName() {
     QString name;
     if (g_settings_schema_has_key(schema, "gtk-theme")) {
         GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
-        gchar* value = g_settings_get_string(settings, "gtk-theme");
-        name = QString::fromUtf8(value);
-        g_free(value);
+        // Only a theme the user chose: the schema's default says nothing on a desktop that is not GNOME.
+        if (GVariant* value = g_settings_get_user_value(settings, "gtk-theme")) {
+            if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
+                name = QString::fromUtf8(g_variant_get_string(value, nullptr));
+            g_variant_unref(value);
+        }
         g_object_unref(settings);
     }
     g_settings_schema_unref(schema);
