@@ -25,7 +25,7 @@ bool holdsFailureText(const QByteArray& head) {
 } // namespace
 
 // The state of one transfer: touched on the HTTP thread while bytes arrive, then on the worker that ends it
-// (the writer alone also by abandon(), under its own lock).
+// (the writer alone also by abort(), under its own lock).
 struct DVDownloadFileOperation::Download {
     Download(const QString& fetchFolder, const QString& folderPath, const QString& fileName)
         : writer(fetchFolder, folderPath, fileName) {}
@@ -126,7 +126,7 @@ void DVDownloadFileOperation::startRequest() {
     auto download = std::make_shared<std::unique_ptr<Download>>(
         std::make_unique<Download>(fetchFolder, path.toString(), fileName.toString()));
     std::shared_ptr<DVDownloadFileOperation> keep = self<DVDownloadFileOperation>();
-    std::shared_ptr<URLSessionTask> task = URLSession::shared().streamTask(
+    const std::shared_ptr<URLSessionTask> task = URLSession::shared().streamTask(
         URLRequest::post(url.toUtf8(), body.toUtf8()),
         [download](int status, QByteArrayView chunk) { return *download && (*download)->receive(status, chunk); },
         [keep, download](int status, const std::optional<DVError>& error) {
@@ -138,13 +138,11 @@ void DVDownloadFileOperation::startRequest() {
         });
     {
         std::lock_guard lock(_mutex);
-        if (_abandoned) {
+        if (_abandoned)
             (*download)->writer.abandon();
-            task->cancel();
-        }
         _writer = &(*download)->writer;
-        _task = task;
     }
+    track(task);
     task->resume();
 }
 
@@ -152,30 +150,22 @@ void DVDownloadFileOperation::complete(const std::shared_ptr<std::unique_ptr<Dow
     guardReply(
         "start", [&] { handleEnd(**download); }, "Backtrace:");
     {
+        // Under the lock: an abort() meanwhile either abandons the writer or finds its file already gone.
         std::lock_guard lock(_mutex);
         _writer = nullptr;
-        _task.reset();
+        download->reset(); // removes whatever is left of an unfinished file
     }
-    download->reset(); // removes whatever is left of an unfinished file
     finish();
 }
 
 void DVDownloadFileOperation::abort() {
-    DVConcurrentOperation::abort();
-    abandon();
-}
-
-void DVDownloadFileOperation::abandon() {
-    std::shared_ptr<URLSessionTask> task;
     {
         std::lock_guard lock(_mutex);
         _abandoned = true;
         if (_writer)
             _writer->abandon();
-        task = _task;
     }
-    if (task)
-        task->cancel();
+    DVConcurrentOperation::abort();
 }
 
 void DVDownloadFileOperation::handleEnd(Download& download) {

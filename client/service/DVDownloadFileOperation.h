@@ -39,11 +39,8 @@ public:
     // Where the document is after a successful download (a new file, or the identical one found there).
     QString savedFilePath() const;
 
-    // From any thread, for a coordinator that stops or a process that quits: aborts the transfer and
-    // removes the document's temporary file (and the empty folders made for it) before returning. The
-    // operation then finishes with the cancelled transfer's error; nothing of it is placed.
-    void abandon();
-    // Cancels the operation and abandons its transfer (see abandon()).
+    // Also removes the document's temporary file (and the empty folders made for it) before returning,
+    // from any thread: nothing of an aborted download is placed.
     void abort() override;
 
 protected:
@@ -60,8 +57,7 @@ private:
     mutable std::mutex _mutex;
     QVariantMap _fileInfo;
     QString _savedFilePath;
-    // While the transfer runs: what abandon() reaches. The transfer's state is let go only under the lock.
+    // While the transfer runs: what abort() reaches. The transfer's state is let go only under the lock.
     DVDocumentWriter* _writer = nullptr;
-    std::shared_ptr<URLSessionTask> _task;
     bool _abandoned = false;
 };

@@ -8,6 +8,11 @@
 #include <QRegularExpression>
 #include <QUrlQuery>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <csignal>
 
 // Runs docuvane-fetch-cycle as support would, against the development service started as its own process.
@@ -23,6 +28,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> _work;
     std::unique_ptr<DevServerProcess> _server;
+    std::unique_ptr<ScriptedHttpServer> _service;
 
     QString fetchFolder() const { return _work->path() + QStringLiteral("/home/Desktop/Docuvane Fetch"); }
 
@@ -99,6 +105,23 @@ private:
     }
 
 private slots:
+    // The scripted service's threads start before any child process does: under ThreadSanitizer a process
+    // that has started a child may start no thread afterwards.
+    void initTestCase() {
+        _service = std::make_unique<ScriptedHttpServer>();
+        // One request answered: the serving threads exist now, not at the first request after a fork.
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<quint16>(_service->port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+        const char request[] = "GET /warm-up HTTP/1.0\r\n\r\n";
+        QVERIFY(::write(fd, request, sizeof request - 1) == ssize_t(sizeof request - 1));
+        char reply[64];
+        QVERIFY(::read(fd, reply, sizeof reply) > 0);
+        ::close(fd);
+    }
     void init() { _work = std::make_unique<QTemporaryDir>(); }
     void cleanup() { _server.reset(); }
 
@@ -175,7 +198,8 @@ private slots:
         QFETCH(ScriptedHttpServer::Reply, list);
         QFETCH(int, status);
         QFETCH(QString, line);
-        ScriptedHttpServer service([list](const ScriptedHttpServer::Request& request) {
+        ScriptedHttpServer& service = *_service;
+        service.setScript([list](const ScriptedHttpServer::Request& request) {
             if (operation(request) == QLatin1String("accountinfo"))
                 return ScriptedHttpServer::reply(R"({"account":{"destinationId":2}})");
             return list;
@@ -209,7 +233,8 @@ private slots:
         QFETCH(int, signalNumber);
         QFETCH(QString, heldStep);
         QFETCH(QString, line);
-        ScriptedHttpServer service([heldStep](const ScriptedHttpServer::Request& request) {
+        ScriptedHttpServer& service = *_service;
+        service.setScript([heldStep](const ScriptedHttpServer::Request& request) {
             const QString op = operation(request);
             ScriptedHttpServer::Reply reply;
             if (op == QLatin1String("accountinfo"))
