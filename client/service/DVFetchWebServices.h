@@ -10,8 +10,8 @@
 #include <QVariantMap>
 
 #include <atomic>
-#include <functional>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>

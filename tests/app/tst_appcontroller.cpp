@@ -1,0 +1,586 @@
+#include "AppController.h"
+#include "DVDropboxMissingWarning.h"
+#include "DVFetchWebServices.h"
+#include "DVPasswordCipher.h"
+#include "DVSetupWindowController.h"
+#include "DVStatusImages.h"
+#include "DVStatusItem.h"
+#include "DVStatusWindow.h"
+#include "DevFaultInjector.h"
+#include "DevServerInstance.h"
+#include "PreferencesController.h"
+#include "TestHome.h"
+#include "Timer.h"
+#include "UserDefaults.h"
+#include "Workspace.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
+#include <QUrlQuery>
+#include <QWidgetAction>
+
+namespace {
+
+const QString kUser = QStringLiteral("anna@example.com");
+const QString kPassword = QStringLiteral("s3cret:pw");
+
+UserDefaults& settings() {
+    return UserDefaults::standardUserDefaults();
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+bool isShown(QDialog* window) {
+    return window && window->isVisible();
+}
+
+} // namespace
+
+class TestAppController : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> _work;
+    std::unique_ptr<DevServerInstance> _server;
+    std::unique_ptr<AppController> _controller;
+    QStringList _alerts;
+    QString _folder;
+
+    void startServer(qint64 destinationId = 2) {
+        DevServerOptions options;
+        options.documentsFolder = _work->path() + QStringLiteral("/documents");
+        QDir().mkpath(options.documentsFolder);
+        options.user = kUser;
+        options.password = kPassword;
+        options.destinationId = destinationId;
+        options.requestLogPath = _work->path() + QStringLiteral("/requests.jsonl");
+        _server = std::make_unique<DevServerInstance>(options);
+        QString problem;
+        QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
+    }
+
+    void storeSettings(const QString& email, const QString& password) {
+        QVariantMap domain{{QStringLiteral("dropboxFolderPath"), _folder},
+                           {QStringLiteral("DocuvaneServerURL"), _server->baseUrl()},
+                           {QStringLiteral("useGrowlNotifications"), qint64(0)},
+                           {QStringLiteral("useBlackAndWhiteMenuBarIcons"), false}};
+        if (!email.isEmpty())
+            domain.insert(QStringLiteral("email"), email);
+        if (!password.isEmpty())
+            domain.insert(QStringLiteral("password"), encryptPassword(password));
+        settings().setPersistentDomain(domain, UserDefaults::standardDomainName());
+    }
+
+    void addDocuments(const QStringList& names) {
+        for (const QString& name : names)
+            writeFile(_work->path() + QStringLiteral("/documents/") + name, name.toUtf8() + " content");
+    }
+
+    AppController& launch() {
+        _controller = std::make_unique<AppController>(nullptr, AppController::SystemEvents::ThemeOnly);
+        _controller->setAlertPresenter(
+            [this](const QString& message, const QString& informative, const QString& button) {
+                _alerts.append(message + QLatin1Char('|') + informative + QLatin1Char('|') + button);
+            });
+        _controller->applicationDidFinishLaunching();
+        return *_controller;
+    }
+
+    // The operations the service was asked for, in order.
+    QStringList requests() const {
+        QStringList ops;
+        QFile log(_work->path() + QStringLiteral("/requests.jsonl"));
+        if (!log.open(QIODevice::ReadOnly))
+            return ops;
+        for (const QByteArray& line : log.readAll().split('\n')) {
+            if (!line.isEmpty())
+                ops.append(QUrlQuery(QUrl(QJsonDocument::fromJson(line).object().value("path").toString()).query())
+                               .queryItemValue(QStringLiteral("op")));
+        }
+        return ops;
+    }
+
+    // Until the main coordinator has nothing left and the end of its work has been handled.
+    void waitUntilIdle() {
+        QTRY_COMPARE_WITH_TIMEOUT(_controller->webServices()->queue().operationCount(), 0, 20000);
+        QTRY_VERIFY(!_controller->isCheckingForDocuments());
+        QCoreApplication::processEvents();
+    }
+
+    void waitForState(int state) { QTRY_COMPARE_WITH_TIMEOUT(_controller->state(), state, 20000); }
+
+    QStringList fetchedFiles() const {
+        QStringList files;
+        QDirIterator it(_folder, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files.append(QDir(_folder).relativeFilePath(it.next()));
+        files.sort();
+        return files;
+    }
+
+    DVStatusItem* item() const { return _controller->statusItem(); }
+    QMenu* menu() const { return item()->menu(); }
+    int indexOf(QAction* action) const { return int(menu()->actions().indexOf(action)); }
+
+    void openMenu() {
+        _controller->menuWillOpen();
+        QCoreApplication::processEvents();
+    }
+
+private slots:
+    void initTestCase() {
+        // Notifications and the file manager stay off the desktop the tests may run on.
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent");
+        Workspace::setOpener([](const QUrl&) { return true; });
+        TimerTestClock::enable();
+    }
+
+    void init() {
+        // The theme name decides the appearance here (there is no desktop portal): a light one unless a
+        // test says otherwise.
+        qputenv("GTK_THEME", "Adwaita");
+        _work = std::make_unique<QTemporaryDir>();
+        _folder = _work->path() + QStringLiteral("/Desktop/Docuvane Fetch");
+        _alerts.clear();
+        startServer();
+    }
+
+    void cleanup() {
+        if (_controller)
+            _controller->applicationWillTerminate();
+        _controller.reset();
+        _server->stop();
+        _server.reset();
+    }
+
+    void firstTickWithoutCredentialsShowsSetupEveryTick() {
+        storeSettings(QString(), QString());
+        AppController& controller = launch();
+        QCOMPARE(controller.state(), 0);
+        QVERIFY(isShown(controller.setupWindowController()->window()));
+        QVERIFY(controller.timer() && controller.timer()->isValid());
+        QCOMPARE(controller.timer()->timeInterval(), 14400.0);
+        controller.setupWindowController()->window()->hide();
+        TimerTestClock::advance(14399);
+        QVERIFY(!isShown(controller.setupWindowController()->window()));
+        TimerTestClock::advance(1);
+        QVERIFY(isShown(controller.setupWindowController()->window()));
+        QVERIFY(requests().isEmpty());
+    }
+
+    // Credentials but no folder: state 4, the main timer stopped, and the folder looked at again after
+    // 300 seconds. The folder back in place brings back state 1 and the 4-hourly fetches.
+    void missingFolderAtTheFirstTick_data() {
+        QTest::addColumn<bool>("folderBack");
+        QTest::newRow("folder still missing: the warning") << false;
+        QTest::newRow("folder back: state 1 and the main timer again") << true;
+    }
+    void missingFolderAtTheFirstTick() {
+        QFETCH(bool, folderBack);
+        storeSettings(kUser, kPassword);
+        AppController& controller = launch();
+        QCOMPARE(controller.state(), 4);
+        QVERIFY(!controller.timer());
+        QVERIFY(controller.checkForFolderTimer());
+        QCOMPARE(controller.checkForFolderTimer()->timeInterval(), 300.0);
+        QVERIFY(!controller.checkForFolderTimer()->repeats());
+        QVERIFY(requests().isEmpty());
+        if (folderBack)
+            QDir().mkpath(_folder);
+        TimerTestClock::advance(299);
+        QCOMPARE(controller.state(), 4);
+        TimerTestClock::advance(1);
+        QVERIFY(!controller.checkForFolderTimer());
+        QCOMPARE(isShown(controller.dropboxMissingWarning()->window()), !folderBack);
+        if (!folderBack) {
+            QCOMPARE(controller.state(), 4);
+            return;
+        }
+        QVERIFY(controller.timer() && controller.timer()->isValid());
+        waitForState(1);
+        waitUntilIdle();
+        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), 1);
+        TimerTestClock::advance(14400);
+        waitUntilIdle();
+        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), 2);
+    }
+
+    // What the account lookup of the first cycle makes of the state.
+    void stateFromTheFirstCycle_data() {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<qint64>("destinationId");
+        QTest::addColumn<QByteArray>("fault");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QStringList>("files");
+        const QStringList both{QStringLiteral("Bank/statement.pdf"), QStringLiteral("Inbox/letter.txt")};
+        QTest::newRow("destination 2: enabled, documents fetched")
+            << kPassword << qint64(2) << QByteArray() << 1 << both;
+        QTest::newRow("another destination") << kPassword << qint64(3) << QByteArray() << 3 << QStringList();
+        QTest::newRow("wrong password: login failed, not an error")
+            << QStringLiteral("wrong") << qint64(2) << QByteArray() << 2 << QStringList();
+        QTest::newRow("service failure: error")
+            << kPassword << qint64(2)
+            << QByteArray(R"({"op":"accountinfo","fault":"exception","text":"com.docuvane.X:Out of order"})") << 5
+            << QStringList();
+    }
+    void stateFromTheFirstCycle() {
+        QFETCH(QString, password);
+        QFETCH(qint64, destinationId);
+        QFETCH(QByteArray, fault);
+        QFETCH(int, state);
+        QFETCH(QStringList, files);
+        _server->stop();
+        startServer(destinationId);
+        addDocuments({QStringLiteral("Bank/statement.pdf"), QStringLiteral("letter.txt")});
+        if (!fault.isEmpty()) {
+            QString problem;
+            QVERIFY2(_server->faults().add(fault, &problem), qPrintable(problem));
+        }
+        storeSettings(kUser, password);
+        QDir().mkpath(_folder);
+        AppController& controller = launch();
+        waitForState(state);
+        waitUntilIdle();
+        QCOMPARE(controller.state(), state);
+        QCOMPARE(fetchedFiles(), files);
+        QCOMPARE(item()->action(DVStatusItem::Entry::Status)->text(),
+                 state == 1 ? QStringLiteral("Status:  Enabled") : QStringLiteral("Status:  Disabled..."));
+        if (state == 5) {
+            QVERIFY2(controller.lastError().startsWith(QStringLiteral("Error Domain=DocuvaneFetch Code=1")),
+                     qPrintable(controller.lastError()));
+            QVERIFY(controller.lastError().contains(QStringLiteral("Out of order")));
+        }
+        if (state == 2) // the account step behind the failed login never ran
+            QVERIFY(!requests().contains(QStringLiteral("accountinfo")));
+    }
+
+    void accountReplyWithTheFolderGoneIsState4() {
+        storeSettings(kUser, kPassword);
+        QDir().mkpath(_folder);
+        AppController& controller = launch();
+        waitForState(1);
+        waitUntilIdle();
+        QDir(_folder).removeRecursively();
+        controller.destinationSelector();
+        waitForState(4);
+    }
+
+    void stateExplanations_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("alert");
+        QTest::addColumn<bool>("preferences");
+        QTest::addColumn<bool>("warning");
+        QTest::newRow("1: nothing") << 1 << QString() << false << false;
+        QTest::newRow("0: nothing") << 0 << QString() << false << false;
+        QTest::newRow("2: invalid credentials, then the preferences")
+            << 2
+            << QStringLiteral("Invalid Credentials|Docuvane Fetch is unable to log in to your Docuvane account. Please "
+                              "re-enter your username and password.|OK")
+            << true << false;
+        QTest::newRow("3: invalid destination, two carriage returns")
+            << 3
+            << QStringLiteral("Invalid Destination|Your Docuvane account is not currently using your Docuvane Fetch "
+                              "app as its document delivery destination.\r\rTo change your destination, please log "
+                              "into the Docuvane web client and click on the \"Destination\" tab.|OK")
+            << false << false;
+        QTest::newRow("5: the last error") << 5 << QStringLiteral("Error||OK") << false << false;
+        QTest::newRow("4: the missing-folder warning") << 4 << QString() << false << true;
+    }
+    void stateExplanations() {
+        QFETCH(int, state);
+        QFETCH(QString, alert);
+        QFETCH(bool, preferences);
+        QFETCH(bool, warning);
+        storeSettings(QString(), QString());
+        AppController& controller = launch();
+        controller.setupWindowController()->window()->hide();
+        controller.setState(state);
+        controller.statusItemStatus();
+        QCOMPARE(_alerts, alert.isEmpty() ? QStringList() : QStringList{alert});
+        QCOMPARE(isShown(controller.preferencesController()->window()), preferences);
+        QCOMPARE(isShown(controller.dropboxMissingWarning()->window()), warning);
+    }
+
+    // A wake while a cycle downloads cancels it and runs exactly one new cycle once the queue has emptied;
+    // a wake while idle changes nothing.
+    void wakeFromSleep_data() {
+        QTest::addColumn<bool>("duringDownload");
+        QTest::addColumn<bool>("timerStopped");
+        QTest::newRow("idle: only logged") << false << false;
+        QTest::newRow("during a download: one more cycle") << true << false;
+        QTest::newRow("during a download, main timer stopped: no cycle, not left running") << true << true;
+    }
+    void wakeFromSleep() {
+        QFETCH(bool, duringDownload);
+        QFETCH(bool, timerStopped);
+        addDocuments({QStringLiteral("slow.pdf")});
+        storeSettings(kUser, kPassword);
+        QDir().mkpath(_folder);
+        if (duringDownload) {
+            QString problem;
+            QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":3})", &problem));
+        }
+        AppController& controller = launch();
+        if (duringDownload)
+            QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
+        else
+            waitUntilIdle();
+        const int cyclesBefore = int(requests().count(QStringLiteral("docstotransfer")));
+        QCOMPARE(controller.isCheckingForDocuments(), duringDownload);
+        if (timerStopped)
+            controller.stop();
+        controller.receiveWakeNote();
+        waitUntilIdle();
+        QVERIFY(!controller.reCheckForDocuments());
+        const bool again = duringDownload && !timerStopped;
+        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), cyclesBefore + (again ? 1 : 0));
+        if (!timerStopped) // the document is there, whichever cycle brought it
+            QCOMPARE(fetchedFiles(), QStringList{QStringLiteral("Inbox/slow.pdf")});
+        QCOMPARE(item()->progressMessage(), QStringLiteral("Download Complete"));
+    }
+
+    // A reminder while a folder check is pending replaces it; the old one must not keep firing. The folder
+    // back within the hour gives state 1, and the warning is not shown again.
+    void reminderThenRestoredFolder() {
+        storeSettings(kUser, kPassword);
+        QDir().mkpath(_folder);
+        AppController& controller = launch();
+        waitForState(1);
+        waitUntilIdle();
+        QDir(_folder).removeRecursively();
+        controller.dropboxFolderRemind();
+        const int timersAfterOne = TimerTestClock::validTimerCount();
+        controller.dropboxFolderRemind();
+        QCOMPARE(controller.state(), 4);
+        QCOMPARE(TimerTestClock::validTimerCount(), timersAfterOne);
+        QVERIFY(controller.checkForFolderTimer()->repeats());
+        QCOMPARE(controller.checkForFolderTimer()->timeInterval(), 3600.0);
+        QVERIFY(controller.timer()->isValid()); // a reminder leaves the main timer running
+        QDir().mkpath(_folder);
+        TimerTestClock::advance(3600);
+        QCOMPARE(controller.state(), 1);
+        QVERIFY(!controller.checkForFolderTimer());
+        QVERIFY(!isShown(controller.dropboxMissingWarning()->window()));
+        waitUntilIdle();
+    }
+
+    // The preferences move the folder; across file systems a rename fails and the folder is copied. A move
+    // that cannot be made leaves the documents where they were, and the fetch folder stays there.
+    void folderMovedInThePreferences_data() {
+        QTest::addColumn<int>("renameFailures"); // renames refused before one is allowed (-1: never)
+        QTest::addColumn<bool>("moved");
+        QTest::newRow("same file system") << 0 << true;
+        QTest::newRow("another file system: copied") << 1 << true;
+        QTest::newRow("the copy cannot be put in place: nothing moves") << -1 << false;
+    }
+    void folderMovedInThePreferences() {
+        QFETCH(int, renameFailures);
+        QFETCH(bool, moved);
+        addDocuments({QStringLiteral("Bank/statement.pdf")});
+        storeSettings(kUser, kPassword);
+        QDir().mkpath(_folder);
+        AppController& controller = launch();
+        waitForState(1);
+        waitUntilIdle();
+        const QString newPath = _work->path() + QStringLiteral("/Documents/Docuvane Fetch");
+        auto refused = std::make_shared<int>(0);
+        controller.setFolderMover(DVFolderMover([=](const QString& from, const QString& to) {
+            if (renameFailures < 0 || (*refused)++ < renameFailures)
+                return false;
+            return QDir().rename(from, to);
+        }));
+        QSignalSpy finished(&controller, &AppController::folderMoveFinished);
+        settings().setValue(newPath, QStringLiteral("dropboxFolderPath")); // as the preferences do
+        controller.dropboxFolderChanged(_folder, newPath);
+        QVERIFY(controller.isMovingFolder());
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.at(0).at(0).toBool(), moved);
+        const QString place = moved ? newPath : _folder;
+        QCOMPARE(settings().valueForKey(QStringLiteral("dropboxFolderPath")).toString(), place);
+        QVERIFY(QFile::exists(place + QStringLiteral("/Bank/statement.pdf")));
+        QCOMPARE(QFileInfo::exists(moved ? _folder : newPath), false);
+        QVERIFY(controller.timer() && controller.timer()->isValid());
+        QVERIFY(controller.folderWatcher()->isWatching());
+        QCOMPARE(controller.folderWatcher()->dropboxFolder(), place);
+        waitUntilIdle();
+    }
+
+    // Opening the menu: the rows at their indices, one account lookup per idle opening.
+    void menuRows() {
+        addDocuments({QStringLiteral("slow.pdf")});
+        storeSettings(kUser, kPassword);
+        QDir().mkpath(_folder);
+        QString problem;
+        QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":2})", &problem));
+        AppController& controller = launch();
+        QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
+        QVERIFY(controller.isCheckingForDocuments());
+        const int fixed = int(menu()->actions().size());
+
+        openMenu();
+        QCOMPARE(menu()->actions().size(), fixed + 2);
+        QVERIFY(menu()->actions().at(5)->isSeparator());
+        QCOMPARE(indexOf(item()->progressItem()), 6);
+        QCOMPARE(indexOf(item()->destinationItem()), -1);
+        QVERIFY(!item()->action(DVStatusItem::Entry::CheckForDocuments)->isEnabled());
+        QVERIFY(item()->action(DVStatusItem::Entry::Preferences)->isEnabled());
+        openMenu(); // still running: nothing added twice
+        QCOMPARE(menu()->actions().size(), fixed + 2);
+
+        waitUntilIdle();
+        const qsizetype lookups = requests().count(QStringLiteral("accountinfo"));
+        openMenu(); // just after the cycle: the rows go, no lookup
+        QCOMPARE(menu()->actions().size(), fixed);
+        QCOMPARE(indexOf(item()->progressItem()), -1);
+        QVERIFY(item()->action(DVStatusItem::Entry::CheckForDocuments)->isEnabled());
+        QVERIFY(!item()->action(DVStatusItem::Entry::Status)->isEnabled()); // state 1
+        QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups);
+
+        openMenu(); // idle: the destination row and one lookup
+        QCOMPARE(indexOf(item()->destinationItem()), 6);
+        QCOMPARE(item()->destinationItem()->text(), QStringLiteral("Getting Account Info..."));
+        QTRY_COMPARE(indexOf(item()->destinationItem()), -1);
+        waitUntilIdle();
+        QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups + 1);
+        openMenu();
+        waitUntilIdle();
+        QTRY_COMPARE(indexOf(item()->destinationItem()), -1);
+        QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups + 2);
+        QCOMPARE(menu()->actions().size(), fixed);
+
+        QDir(_folder).removeRecursively(); // no lookup for a missing folder
+        openMenu();
+        QCOMPARE(indexOf(item()->destinationItem()), -1);
+        QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups + 2);
+    }
+
+    void checkForDocumentsFromTheMenu() {
+        storeSettings(kUser, kPassword);
+        QDir().mkpath(_folder);
+        AppController& controller = launch();
+        waitForState(1);
+        waitUntilIdle();
+        addDocuments({QStringLiteral("new.pdf")});
+        item()->action(DVStatusItem::Entry::CheckForDocuments)->trigger();
+        QVERIFY(controller.isCheckingForDocuments());
+        QCOMPARE(item()->progressMessage(), QStringLiteral("Download Starting"));
+        waitUntilIdle();
+        QCOMPARE(fetchedFiles(), QStringList{QStringLiteral("Inbox/new.pdf")});
+        QCOMPARE(item()->progressMessage(), QStringLiteral("Download Complete"));
+    }
+
+    // A check started by the window watcher's coordinator ends too: the flag clears and the menu says so,
+    // rather than keeping "check for documents" disabled until the next 4-hourly cycle.
+    void windowWatcherCycleEnds() {
+        storeSettings(kUser, kPassword);
+        QDir().mkpath(_folder);
+        AppController& controller = launch();
+        waitForState(1);
+        waitUntilIdle();
+        addDocuments({QStringLiteral("seen.pdf")});
+        QString problem;
+        QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":1})", &problem));
+        controller.windowWatcher()->webServices()->fire(false);
+        QVERIFY(controller.isCheckingForDocuments());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.isCheckingForDocuments(), 20000);
+        QCOMPARE(controller.windowWatcher()->webServices()->queue().operationCount(), 0);
+        QCOMPARE(item()->progressMessage(), QStringLiteral("Download Complete"));
+        QCOMPARE(fetchedFiles(), QStringList{QStringLiteral("Inbox/seen.pdf")});
+        openMenu();
+        QVERIFY(item()->action(DVStatusItem::Entry::CheckForDocuments)->isEnabled());
+        QCOMPARE(indexOf(item()->progressItem()), -1);
+    }
+
+    // The icon: state 1 or not, the black-and-white setting, and a dark appearance, which asks for the
+    // black-and-white image even with the setting off.
+    void icon_data() {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("blackAndWhiteSetting");
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<int>("image");
+        const int bw = int(DVStatusImage::BlackAndWhite), color = int(DVStatusImage::Color);
+        const int bwWarning = int(DVStatusImage::BlackAndWhiteWarning), colorWarning = int(DVStatusImage::ColorWarning);
+        QTest::newRow("enabled, colour, light") << true << false << false << color;
+        QTest::newRow("enabled, black-and-white, light") << true << true << false << bw;
+        QTest::newRow("enabled, colour setting, dark") << true << false << true << bw;
+        QTest::newRow("disabled, colour, light") << false << false << false << colorWarning;
+        QTest::newRow("disabled, black-and-white, light") << false << true << false << bwWarning;
+        QTest::newRow("disabled, colour setting, dark") << false << false << true << bwWarning;
+    }
+    void icon() {
+        QFETCH(bool, enabled);
+        QFETCH(bool, blackAndWhiteSetting);
+        QFETCH(bool, dark);
+        QFETCH(int, image);
+        qputenv("GTK_THEME", dark ? "Adwaita:dark" : "Adwaita");
+        storeSettings(QString(), QString());
+        settings().setBool(blackAndWhiteSetting, QStringLiteral("useBlackAndWhiteMenuBarIcons"));
+        AppController& controller = launch();
+        controller.setState(enabled ? 1 : 2);
+        const QImage expected = DVStatusImages::icon(DVStatusImage(image), dark).pixmap(22).toImage();
+        QCOMPARE(item()->image().pixmap(22).toImage(), expected);
+    }
+
+    void secondLaunchShowsTheWaitingWindow_data() {
+        QTest::addColumn<int>("state");
+        QTest::newRow("setup not done: the assistant") << 0;
+        QTest::newRow("otherwise: the preferences") << 3;
+    }
+    void secondLaunchShowsTheWaitingWindow() {
+        QFETCH(int, state);
+        storeSettings(QString(), QString());
+        AppController& controller = launch();
+        controller.setupWindowController()->window()->hide();
+        controller.setState(state);
+        controller.showWaitingWindow();
+        QCOMPARE(isShown(controller.setupWindowController()->window()), state == 0);
+        QCOMPARE(isShown(controller.preferencesController()->window()), state != 0);
+    }
+
+    // Quitting in the middle of downloads: everything stops, nothing half-written is left under a
+    // document's name or as a hidden temporary file, and nothing unwritten is reported transferred.
+    void quitDuringDownloads() {
+        QStringList names;
+        for (int i = 0; i < 10; ++i)
+            names.append(QStringLiteral("doc%1.pdf").arg(i));
+        for (const QString& name : names)
+            writeFile(_work->path() + QStringLiteral("/documents/") + name, QByteArray(4 << 20, 'd'));
+        storeSettings(kUser, kPassword);
+        QDir().mkpath(_folder);
+        QString problem;
+        QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":20,"count":10})", &problem));
+        AppController& controller = launch();
+        QTRY_COMPARE_WITH_TIMEOUT(requests().count(QStringLiteral("download")), 10, 20000);
+        QElapsedTimer clock;
+        clock.start();
+        controller.applicationWillTerminate();
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QDirIterator it(_folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QStringList left;
+        while (it.hasNext())
+            left.append(it.next());
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(','))));
+        QCOMPARE(requests().count(QStringLiteral("docstransferred")), 0);
+    }
+};
+
+int main(int argc, char* argv[]) {
+    TestHome testHome;
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    QApplication app(argc, argv);
+    TestAppController tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_appcontroller.moc"
