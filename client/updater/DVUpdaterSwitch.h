@@ -8,7 +8,8 @@ class Updater;
 // "SUEnableAutomaticChecks").
 class DVUpdaterSwitch : public DVAutomaticUpdateChecks {
 public:
-    explicit DVUpdaterSwitch(Updater* updater) : _updater(updater) {}
+    explicit DVUpdaterSwitch(Updater* updater)
+        : _updater(updater) {}
 
     bool automaticallyChecksForUpdates() const override;
     void setAutomaticallyChecksForUpdates(bool on) override;

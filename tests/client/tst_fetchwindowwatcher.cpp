@@ -278,14 +278,14 @@ private slots:
             return ops;
         };
 
-        x.create(X11TestWindows::Spec{"org.gnome.Nautilus", QByteArray("Docuvane Fetch"), std::nullopt, {}});
-        x.create(X11TestWindows::Spec{"firefox-esr", QByteArray("Docuvane Fetch - Web"), std::nullopt, {}});
+        x.create(X11TestWindows::Shape{"org.gnome.Nautilus", QByteArray("Docuvane Fetch"), std::nullopt, {}});
+        x.create(X11TestWindows::Shape{"firefox-esr", QByteArray("Docuvane Fetch - Web"), std::nullopt, {}});
         _controller->setState(1);
         TimerTestClock::advance(DVFetchWindowWatcher::kDefaultInterval);
         QCOMPARE(_controller->starts.load(), 0);
 
         const xcb_window_t folder =
-            x.create(X11TestWindows::Spec{"org.gnome.Nautilus", QByteArray("Docuvane Fetch"), std::nullopt, {}});
+            x.create(X11TestWindows::Shape{"org.gnome.Nautilus", QByteArray("Docuvane Fetch"), std::nullopt, {}});
         QTRY_VERIFY(WindowList::onScreenWindows().value_or(Windows()).value(0).windowId == folder);
         TimerTestClock::advance(DVFetchWindowWatcher::kDefaultInterval);
         QCOMPARE(_controller->starts.load(), 1);

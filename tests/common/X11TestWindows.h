@@ -18,7 +18,7 @@
 // manager when one runs, directly otherwise).
 class X11TestWindows {
 public:
-    struct Spec {
+    struct Shape {
         QByteArray wmClass;                // the class part; the instance part is the same text in lower case
         std::optional<QByteArray> netName; // _NET_WM_NAME (UTF-8)
         std::optional<QByteArray> wmName;  // WM_NAME (Latin-1 STRING)
@@ -74,7 +74,7 @@ public:
                 QThread::msleep(10);
                 continue;
             }
-            const xcb_window_t probe = create(Spec{"tst.probe", QByteArray("probe"), std::nullopt, {}});
+            const xcb_window_t probe = create(Shape{"tst.probe", QByteArray("probe"), std::nullopt, {}});
             const bool managed = waitUntil([&] { return windows(root(), "_NET_CLIENT_LIST").contains(probe); }, 1000);
             destroy(probe);
             if (managed) {
@@ -111,25 +111,25 @@ public:
     }
 
     // Makes and (unless told not to) maps a window; it comes in front of the windows made before.
-    xcb_window_t create(const Spec& spec, bool map = true) {
+    xcb_window_t create(const Shape& shape, bool map = true) {
         const xcb_window_t window = xcb_generate_id(_connection);
         xcb_create_window(_connection, XCB_COPY_FROM_PARENT, window, root(), 10, 10, 200, 120, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, _screen->root_visual, 0, nullptr);
-        if (!spec.wmClass.isNull()) {
-            const QByteArray value = spec.wmClass.toLower() + '\0' + spec.wmClass + '\0';
+        if (!shape.wmClass.isNull()) {
+            const QByteArray value = shape.wmClass.toLower() + '\0' + shape.wmClass + '\0';
             setProperty(window, "WM_CLASS", XCB_ATOM_STRING, 8, value.constData(), value.size());
         }
-        if (spec.netName)
-            setProperty(window, "_NET_WM_NAME", atom("UTF8_STRING"), 8, spec.netName->constData(),
-                        spec.netName->size());
-        if (spec.wmName)
-            setProperty(window, "WM_NAME", XCB_ATOM_STRING, 8, spec.wmName->constData(), spec.wmName->size());
-        if (!spec.type.isEmpty()) {
-            const xcb_atom_t type = atom("_NET_WM_WINDOW_TYPE_" + spec.type);
+        if (shape.netName)
+            setProperty(window, "_NET_WM_NAME", atom("UTF8_STRING"), 8, shape.netName->constData(),
+                        shape.netName->size());
+        if (shape.wmName)
+            setProperty(window, "WM_NAME", XCB_ATOM_STRING, 8, shape.wmName->constData(), shape.wmName->size());
+        if (!shape.type.isEmpty()) {
+            const xcb_atom_t type = atom("_NET_WM_WINDOW_TYPE_" + shape.type);
             setProperty(window, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, 32, &type, 1);
         }
-        if (spec.transientFor != XCB_NONE)
-            setProperty(window, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW, 32, &spec.transientFor, 1);
+        if (shape.transientFor != XCB_NONE)
+            setProperty(window, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW, 32, &shape.transientFor, 1);
         if (map)
             xcb_map_window(_connection, window);
         sync();

@@ -18,39 +18,39 @@ private:
     QHash<QString, xcb_window_t> _made;
     bool _managed = false;
 
-    using Spec = X11TestWindows::Spec;
+    using Shape = X11TestWindows::Shape;
 
     xcb_window_t make(const QString& name) {
         const QByteArray n = name.toUtf8();
         const QByteArray cls = "tst." + n;
         xcb_window_t window = XCB_NONE;
         if (name == QLatin1String("utf8"))
-            window = _x->create(Spec{cls, QByteArray("Docuvane Fetch \xe2\x80\x94 Ablage"), QByteArray("old"), {}});
+            window = _x->create(Shape{cls, QByteArray("Docuvane Fetch \xe2\x80\x94 Ablage"), QByteArray("old"), {}});
         else if (name == QLatin1String("latin1"))
-            window = _x->create(Spec{cls, std::nullopt, QByteArray("Caf\xe9"), {}});
+            window = _x->create(Shape{cls, std::nullopt, QByteArray("Caf\xe9"), {}});
         else if (name == QLatin1String("untitled"))
-            window = _x->create(Spec{cls, std::nullopt, std::nullopt, {}});
+            window = _x->create(Shape{cls, std::nullopt, std::nullopt, {}});
         else if (name == QLatin1String("empty"))
-            window = _x->create(Spec{cls, QByteArray(""), std::nullopt, {}});
+            window = _x->create(Shape{cls, QByteArray(""), std::nullopt, {}});
         else if (name == QLatin1String("noprops"))
-            window = _x->create(Spec{});
+            window = _x->create(Shape{});
         else if (name == QLatin1String("badclass")) {
-            window = _x->create(Spec{QByteArray(), n, std::nullopt, {}});
+            window = _x->create(Shape{QByteArray(), n, std::nullopt, {}});
             const uint32_t number = 7;
             _x->setProperty(window, "WM_CLASS", XCB_ATOM_INTEGER, 32, &number, 1);
         } else if (name == QLatin1String("instanceonly")) {
-            window = _x->create(Spec{QByteArray(), n, std::nullopt, {}});
+            window = _x->create(Shape{QByteArray(), n, std::nullopt, {}});
             _x->setProperty(window, "WM_CLASS", XCB_ATOM_STRING, 8, "only", 5);
         } else if (name == QLatin1String("badname")) {
-            window = _x->create(Spec{cls, std::nullopt, QByteArray("fallback"), {}});
+            window = _x->create(Shape{cls, std::nullopt, QByteArray("fallback"), {}});
             const uint32_t number = 7;
             _x->setProperty(window, "_NET_WM_NAME", XCB_ATOM_CARDINAL, 32, &number, 1);
         } else if (name == QLatin1String("transient"))
-            window = _x->create(Spec{cls, n, std::nullopt, {}, _made.value(QStringLiteral("A"))});
+            window = _x->create(Shape{cls, n, std::nullopt, {}, _made.value(QStringLiteral("A"))});
         else if (name.startsWith(QLatin1String("type:")))
-            window = _x->create(Spec{cls, n, std::nullopt, n.mid(5).toUpper()});
+            window = _x->create(Shape{cls, n, std::nullopt, n.mid(5).toUpper()});
         else
-            window = _x->create(Spec{cls, n, std::nullopt, {}});
+            window = _x->create(Shape{cls, n, std::nullopt, {}});
         _x->sync();
         _made.insert(name, window);
         return window;
@@ -174,7 +174,7 @@ private slots:
     void managerListWithGoneAndWithdrawnWindows() {
         if (_managed)
             QSKIP("needs a display without a window manager");
-        const xcb_window_t check = _x->create(Spec{}, false);
+        const xcb_window_t check = _x->create(Shape{}, false);
         _made.insert(QStringLiteral("check"), check);
         for (xcb_window_t window : {_x->root(), check})
             _x->setProperty(window, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, 32, &check, 1);

@@ -79,7 +79,7 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < count; ++i) {
         const QByteArray cls = i == 0 ? QByteArray("org.gnome.Nautilus") : QByteArray(classes[i % 6]);
         const QByteArray title = i == 0 ? QByteArray("Docuvane Fetch") : "Window " + QByteArray::number(i);
-        x.create(X11TestWindows::Spec{cls, title, title, i % 7 == 3 ? QByteArray("DIALOG") : QByteArray()});
+        x.create(X11TestWindows::Shape{cls, title, title, i % 7 == 3 ? QByteArray("DIALOG") : QByteArray()});
     }
     int listed = 0;
     x.waitUntil(
