@@ -564,7 +564,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         controller.applicationWillTerminate();
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        // Bounded only to tell a quit from waiting for the stalled transfers on a loaded machine.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QDirIterator it(_folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         QStringList left;
         while (it.hasNext())

@@ -308,7 +308,7 @@ private slots:
             QVERIFY(setup.window()->isVisible());
             QVERIFY(!sheetOn(setup.window()));
         } else {
-            QVERIFY2(elapsed >= delay - 10 && elapsed < delay + 450, qPrintable(QString::number(elapsed)));
+            QVERIFY2(elapsed >= delay - 10 && elapsed < delay + 1500, qPrintable(QString::number(elapsed)));
         }
     }
 
