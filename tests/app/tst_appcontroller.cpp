@@ -12,6 +12,7 @@
 #include "TestHome.h"
 #include "Timer.h"
 #include "UserDefaults.h"
+#include "WidgetTestStyle.h"
 #include "Workspace.h"
 
 #include <QApplication>
@@ -579,6 +580,7 @@ int main(int argc, char* argv[]) {
     TestHome testHome;
     QApplication::setAttribute(Qt::AA_Use96Dpi, true);
     QApplication app(argc, argv);
+    DV_TEST_WIDGET_STYLE();
     TestAppController tc;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&tc, argc, argv);

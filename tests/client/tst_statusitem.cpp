@@ -2,6 +2,7 @@
 #include "DVStatusItem.h"
 #include "DVStatusWindow.h"
 #include "TestHome.h"
+#include "WidgetTestStyle.h"
 
 #include <QAction>
 #include <QApplication>
@@ -215,6 +216,7 @@ private slots:
 int main(int argc, char* argv[]) {
     TestHome testHome;
     QApplication app(argc, argv);
+    DV_TEST_WIDGET_STYLE();
     TestStatusItem test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -2,6 +2,7 @@
 #include "TestHome.h"
 #include "Updater.h"
 #include "UserDefaults.h"
+#include "WidgetTestStyle.h"
 #include "Workspace.h"
 
 #include <QApplication>
@@ -62,6 +63,7 @@ private slots:
 int main(int argc, char* argv[]) {
     TestHome testHome;
     QApplication app(argc, argv);
+    DV_TEST_WIDGET_STYLE();
     TestUpdaterWindow test;
     return QTest::qExec(&test, argc, argv);
 }

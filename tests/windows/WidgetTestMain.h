@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TestHome.h"
+#include "WidgetTestStyle.h"
 
 #include <QApplication>
 
@@ -11,6 +12,7 @@
         TestHome testHome;                                                                                             \
         QApplication::setAttribute(Qt::AA_Use96Dpi, true);                                                             \
         QApplication app(argc, argv);                                                                                  \
+        DV_TEST_WIDGET_STYLE();                                                                                        \
         /* As in the client, which lives in the tray: a hidden window is no reason to quit. */                         \
         app.setQuitOnLastWindowClosed(false);                                                                          \
         TestObject tc;                                                                                                 \
