@@ -9,6 +9,7 @@
 #include "DevFaultInjector.h"
 #include "DevServerInstance.h"
 #include "PreferencesController.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 #include "Timer.h"
 #include "UserDefaults.h"
@@ -31,13 +32,6 @@ const QString kPassword = QStringLiteral("s3cret:pw");
 
 UserDefaults& settings() {
     return UserDefaults::standardUserDefaults();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
 }
 
 bool isShown(QDialog* window) {

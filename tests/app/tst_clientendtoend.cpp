@@ -2,6 +2,7 @@
 // session bus of its own, against the development service started as a separate process.
 #include "DVPasswordCipher.h"
 #include "DevServerProcess.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 #include "UserDefaults.h"
 
@@ -22,13 +23,6 @@ const QString kPassword = QStringLiteral("s3cret:pw");
 QString clientExecutable() {
     return qEnvironmentVariable("DV_BUILD_DIR") +
            QStringLiteral("/product/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch");
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
 }
 
 // Every file under a folder, hidden ones too, relative and sorted.

@@ -1,5 +1,6 @@
 #include "DVFolderMover.h"
 #include "MainThread.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <QDirIterator>
@@ -14,13 +15,6 @@
 namespace {
 
 using Result = DVFolderMover::Result;
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 // Every entry under a folder as "relative path: kind and content", sorted.
 QStringList describeTree(const QString& root) {

@@ -1,5 +1,6 @@
 #include "Appcast.h"
 #include "DevServerProcess.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <httplib.h>
@@ -38,13 +39,6 @@ QByteArray idBody(qint64 id) {
 
 QByteArray loginQuery(const QString& user = kUser, const QString& password = kPassword) {
     return "op=userlogin&auth=" + (user + QLatin1Char(':') + password).toUtf8().toBase64();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "DevDocumentStore.h"
 #include "DevFaultInjector.h"
 #include "DevServerInstance.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 
 #include <httplib.h>
@@ -16,13 +17,6 @@ namespace {
 
 QByteArray idBody(qint64 id) {
     return "flexdownloaddata=<request><ids><id>" + QByteArray::number(id) + "</id></ids></request>";
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
 }
 
 // Each call is a connection of its own, so that calls from several threads never share one.

@@ -6,6 +6,7 @@
 #include "DevFaultInjector.h"
 #include "DevServerInstance.h"
 #include "ScriptedHttpServer.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 #include "TestTiming.h"
 #include "UserDefaults.h"
@@ -29,13 +30,6 @@ const QString kExpired =
 
 UserDefaults& settings() {
     return UserDefaults::standardUserDefaults();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
 }
 
 } // namespace
