@@ -35,6 +35,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <QWidgetAction>
@@ -278,7 +279,10 @@ void AppController::checkForDocumentsStart() {
     if (MainThread::isMainThread())
         showProgressMessage(QStringLiteral("Download Starting"));
     else
-        MainThread::perform([this] { showProgressMessage(QStringLiteral("Download Starting")); });
+        MainThread::perform([self = QPointer<AppController>(this)] {
+            if (self)
+                self->showProgressMessage(QStringLiteral("Download Starting"));
+        });
 }
 
 void AppController::checkForDocumentsProgress(const QVariantMap& document) {
@@ -289,27 +293,33 @@ void AppController::checkForDocumentsFinished() {
     // The queue thread where the main coordinator's work ended: only the flags are touched here.
     if (_reCheckForDocuments.exchange(false)) {
         // A wake cut the cycle short: one more tick, on the main thread like every other tick.
-        MainThread::perform([this] {
+        MainThread::perform([self = QPointer<AppController>(this)] {
             // The cut-short cycle has ended; a new one marks itself running as it starts. A tick that
             // starts none (no main timer, or state 0 without a usable folder) must not leave the menu
             // showing a cycle for hours.
-            _checkingForDocuments = false;
-            if (_timer && _timer->isValid())
-                _timer->fire();
-            if (!_checkingForDocuments) {
-                showProgressMessage(QStringLiteral("Download Complete"));
-                if (_statusItem)
-                    _statusItem->setProgressAnimating(false);
-            }
+            if (!self)
+                return;
+            self->_checkingForDocuments = false;
+            if (self->_timer && self->_timer->isValid())
+                self->_timer->fire();
+            if (!self->_checkingForDocuments)
+                self->showDownloadComplete();
         });
         return;
     }
     _checkingForDocuments = false;
-    MainThread::perform([this] {
-        showProgressMessage(QStringLiteral("Download Complete"));
-        if (_statusItem)
-            _statusItem->setProgressAnimating(false);
+    // The report comes from a worker thread; the controller may be gone (at quit) before the main thread
+    // gets to it.
+    MainThread::perform([self = QPointer<AppController>(this)] {
+        if (self)
+            self->showDownloadComplete();
     });
+}
+
+void AppController::showDownloadComplete() {
+    showProgressMessage(QStringLiteral("Download Complete"));
+    if (_statusItem)
+        _statusItem->setProgressAnimating(false);
 }
 
 void AppController::windowWatcherCheckFinished() {
@@ -317,9 +327,7 @@ void AppController::windowWatcherCheckFinished() {
     if (_webServices->queue().operationCount() > 0)
         return;
     _checkingForDocuments = false;
-    showProgressMessage(QStringLiteral("Download Complete"));
-    if (_statusItem)
-        _statusItem->setProgressAnimating(false);
+    showDownloadComplete();
 }
 
 void AppController::loginComplete(const std::shared_ptr<DVLoginOperation>& operation) {

@@ -182,6 +182,8 @@ private:
     void scheduleFolderCheck(double seconds, bool repeats);
     void removeDestinationItem();
     void showProgressMessage(const QString& text);
+    // "Download Complete" in the menu, the indicator stopped: the end of a cycle.
+    void showDownloadComplete();
     void finishFolderChange(const QString& oldPath, const QString& newPath, bool moved);
     bool hasCredentials() const;
     QString storedEmail() const;

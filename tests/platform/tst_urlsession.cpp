@@ -133,10 +133,12 @@ private slots:
         QTest::addColumn<bool>("streamed");
         QTest::addColumn<qint64>("maxBodySize");
         QTest::addColumn<qint64>("errorCode");
-        ScriptedHttpServer::Reply trickle = ScriptedHttpServer::reply(QByteArray(40, 't'));
-        trickle.trickleMs = 150; // under 7 bytes a second
-        ScriptedHttpServer::Reply steady = ScriptedHttpServer::reply(QByteArray(60, 's'));
-        steady.trickleMs = 40; // 25 bytes a second for 2.4 s: fast enough, but longer than the deadline
+        // The limits below are 5 bytes a second over 1 s and 1 s in all; each reply is far from the low-speed
+        // limit on its side, so that a loaded machine does not move it across.
+        ScriptedHttpServer::Reply trickle = ScriptedHttpServer::reply(QByteArray(12, 't'));
+        trickle.trickleMs = 400; // 2.5 bytes a second
+        ScriptedHttpServer::Reply steady = ScriptedHttpServer::reply(QByteArray(200, 's'));
+        steady.trickleMs = 10; // 100 bytes a second for 2 s: fast enough, but longer than the deadline
         const auto timedOut = qint64(DVError::URLErrorTimedOut),
                    tooLong = qint64(DVError::URLErrorDataLengthExceedsMaximum);
         row("trickling reply", trickle, false, qint64(0), timedOut);
@@ -154,7 +156,7 @@ private slots:
         QFETCH(qint64, maxBodySize);
         QFETCH(qint64, errorCode);
         const URLSession::TransferLimits normal = URLSession::transferLimits();
-        URLSession::setTransferLimits({2, 20, 1, 1});
+        URLSession::setTransferLimits({2, 5, 1, 1});
         _server.setScript([answer](const auto&) { return answer; });
         URLRequest request = URLRequest::get(_server.baseURL().toLatin1() + "/slow");
         request.maxBodySize = maxBodySize;
