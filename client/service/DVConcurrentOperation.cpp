@@ -5,6 +5,7 @@
 #include "DVServiceProtocol.h"
 #include "MainThread.h"
 #include "WSLogger.h"
+#include "WorkerPool.h"
 
 const QString DVConcurrentOperation::ErrorDomain = QStringLiteral("DocuvaneFetch");
 
@@ -60,7 +61,8 @@ void DVConcurrentOperation::finish() {
     markFinished();
 }
 
-void DVConcurrentOperation::sendRequest(const URLRequest& request, ReplyHandler handler) {
+void DVConcurrentOperation::sendRequest(const URLRequest& request, ReplyHandler handler,
+                                        const std::optional<RequestLines>& lines) {
     std::shared_ptr<DVConcurrentOperation> keep = self<DVConcurrentOperation>();
     URLRequest bounded = request;
     if (bounded.maxBodySize <= 0)
@@ -71,8 +73,27 @@ void DVConcurrentOperation::sendRequest(const URLRequest& request, ReplyHandler 
             keep->guardReply("start", [&] { handler(body, status, error); });
             keep->finish();
         });
+    launch(task, lines);
+}
+
+void DVConcurrentOperation::launch(const std::shared_ptr<URLSessionTask>& task,
+                                   const std::optional<RequestLines>& lines) {
+    // Tracked at once, so that an abort() while the lines are written stops the task; a stopped task
+    // still reports its end when sent, and the operation finishes as usual.
     track(task);
-    task->resume();
+    if (!lines) {
+        task->resume();
+        return;
+    }
+    std::shared_ptr<DVConcurrentOperation> keep = self<DVConcurrentOperation>();
+    WorkerPool::post([keep, task, lines = *lines] {
+        keep->guardReply("start", [&] {
+            WSLogger::sharedInstance().logInfoLines(
+                keep.get(), "start",
+                {{QStringLiteral("Request:  "), lines.url}, {QStringLiteral("Request Data:  "), lines.body}});
+        });
+        task->resume(); // whatever became of the lines: an unsent task would leave the operation unfinished
+    });
 }
 
 void DVConcurrentOperation::abort() {

@@ -18,7 +18,8 @@
 // Life of every service operation:
 //  1. The queue calls start() on a worker thread; start() hands itself to the main thread and returns.
 //  2. On the main thread: a cancelled operation is finished at once and sends nothing; otherwise it is
-//     executing, reads the settings it needs, logs and sends its one request (startRequest()).
+//     executing, reads the settings it needs, logs and sends its one request (startRequest()); a
+//     document's request is logged and sent from a worker thread instead (launch()).
 //  3. The reply is handled on the HTTP thread (examined for the service's failure text, results stored)
 //     inside an exception guard, and finish() is called whatever happened.
 //  4. finish() delivers the completion message on the main thread and waits until the delegate has
@@ -71,14 +72,25 @@ protected:
     // Delivers the completion message (unless cancelled) and marks the operation finished.
     void finish();
 
+    // What a document's request is logged with: a "Request:  " line with the URL and a "Request Data:  "
+    // line with the body.
+    struct RequestLines {
+        QString url;
+        QString body;
+    };
+
     using ReplyHandler =
         std::function<void(const std::optional<QByteArray>& body, int httpStatus, const std::optional<DVError>& error)>;
-    // Sends the request; the handler runs on the HTTP thread inside the reply guard, then finish(). A
-    // request without a body limit gets DVServiceProtocol::MaxTextReplySize.
-    void sendRequest(const URLRequest& request, ReplyHandler handler);
+    // Sends the request (see launch()); the handler runs on the HTTP thread inside the reply guard, then
+    // finish(). A request without a body limit gets DVServiceProtocol::MaxTextReplySize.
+    void sendRequest(const URLRequest& request, ReplyHandler handler,
+                     const std::optional<RequestLines>& lines = std::nullopt);
 
-    // Remembers the request in flight so that abort() can stop it; one made after abort() is stopped at once.
-    void track(const std::shared_ptr<URLSessionTask>& task);
+    // Remembers the task so that abort() can stop it (one launched after abort() is stopped at once) and
+    // sends it. With lines, they are logged first and the task is sent after their flush, both on a
+    // worker thread: a document's steps come ten at a time, and the main thread, which starts every one,
+    // would otherwise wait for each flush in turn; on workers, steps starting together share one flush.
+    void launch(const std::shared_ptr<URLSessionTask>& task, const std::optional<RequestLines>& lines = std::nullopt);
 
     // Runs a reply-handling body: an exception is logged as "Exception: " and "Backtrace<separator>"
     // lines under the method name, and ends the body.
@@ -95,6 +107,8 @@ protected:
 
 private:
     void baseStart();
+    // Remembers the request in flight; one made after abort() is stopped at once.
+    void track(const std::shared_ptr<URLSessionTask>& task);
 
     std::atomic<OperationsDelegate*> _delegate;
     std::atomic<bool> _finishing{false};

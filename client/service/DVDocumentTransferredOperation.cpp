@@ -2,7 +2,6 @@
 
 #include "DVServiceProtocol.h"
 #include "DVSettingsKeys.h"
-#include "WSLogger.h"
 
 DVDocumentTransferredOperation::DVDocumentTransferredOperation(OperationsDelegate* delegate)
     : DVConcurrentOperation(delegate) {}
@@ -25,17 +24,15 @@ void DVDocumentTransferredOperation::startRequest() {
         finish();
         return;
     }
-    WSLogger& logger = WSLogger::sharedInstance();
     const QString url = DVServiceProtocol::documentTransferredURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
                                                                   DVServiceProtocol::settingText(DVSettings::Ticket));
     const QString body = DVServiceProtocol::documentRequestBody(*idText);
-    // The two lines in one flush: the main thread waits for each flush, once per document step.
-    logger.logInfoLines(this, "start",
-                        {{QStringLiteral("Request:  "), url}, {QStringLiteral("Request Data:  "), body}});
-    sendRequest(URLRequest::post(url.toUtf8(), body.toUtf8()),
-                [this](const std::optional<QByteArray>& reply, int, const std::optional<DVError>&) {
-                    checkReplyForError(DVServiceProtocol::replyText(reply));
-                });
+    sendRequest(
+        URLRequest::post(url.toUtf8(), body.toUtf8()),
+        [this](const std::optional<QByteArray>& reply, int, const std::optional<DVError>&) {
+            checkReplyForError(DVServiceProtocol::replyText(reply));
+        },
+        RequestLines{url, body});
 }
 
 void DVDocumentTransferredOperation::sendCompletionMessage() {

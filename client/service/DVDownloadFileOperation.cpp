@@ -113,13 +113,9 @@ void DVDownloadFileOperation::startRequest() {
         return;
     }
 
-    WSLogger& logger = WSLogger::sharedInstance();
     const QString url = DVServiceProtocol::downloadURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
                                                        DVServiceProtocol::settingText(DVSettings::Ticket));
     const QString body = DVServiceProtocol::documentRequestBody(*idText);
-    // The two lines in one flush: the main thread waits for each flush, once per document step.
-    logger.logInfoLines(this, "start",
-                        {{QStringLiteral("Request:  "), url}, {QStringLiteral("Request Data:  "), body}});
 
     // The transfer's state is let go before the operation finishes, so that nothing of it outlives the
     // operation's end.
@@ -142,8 +138,7 @@ void DVDownloadFileOperation::startRequest() {
             (*download)->writer.abandon();
         _writer = &(*download)->writer;
     }
-    track(task);
-    task->resume();
+    launch(task, RequestLines{url, body});
 }
 
 void DVDownloadFileOperation::complete(const std::shared_ptr<std::unique_ptr<Download>>& download) {

@@ -512,6 +512,35 @@ private slots:
         QCOMPARE(tree(_fetchFolder.path()), QString());
     }
 
+    // Aborted at any moment from the start on: while its request line is written, while the request is on
+    // its way, while the body arrives. Every download still finishes, with an error, and places nothing.
+    void abortedAtAnyMomentFinishesAndPlacesNothing() {
+        Reply held = reply(QByteArray(2000, 'x'));
+        held.hold = true;
+        _server.setScript([held](const auto&) { return held; });
+        OperationQueue queue;
+        queue.setMaxConcurrentOperationCount(30);
+        std::vector<Ptr<DVConcurrentOperation>> operations;
+        for (int moment = 0; moment < 30; ++moment) {
+            auto operation = make("download", {{"id", moment}, {"path", "In"}, {"filename", "a.pdf"}});
+            operations.push_back(operation);
+            queue.addOperation(operation);
+            QDeadlineTimer deadline(10000);
+            while (!operation->isExecuting() && !deadline.hasExpired())
+                QCoreApplication::processEvents();
+            QVERIFY(operation->isExecuting());
+            // Later and later after the request was handed on, from at once to a few flushes of the log.
+            for (int turn = 0; turn < moment * moment; ++turn)
+                QCoreApplication::processEvents();
+            operation->abort();
+        }
+        for (const auto& operation : operations) {
+            QTRY_VERIFY_WITH_TIMEOUT(operation->isFinished(), 10000);
+            QVERIFY(operation->error());
+        }
+        QCOMPARE(tree(_fetchFolder.path()), QString());
+    }
+
     // Documents of one name arriving together each keep their content; repeats of one are written once.
     void documentsOfOneNameArriveTogether() {
         _server.setScript([](const ScriptedHttpServer::Request& request) {
