@@ -90,6 +90,16 @@ private:
         return *_controller;
     }
 
+    // Launched signed in with the fetch folder in place, its first cycle over.
+    AppController& launchSignedIn() {
+        storeSettings(kUser, kPassword);
+        QDir().mkpath(_folder);
+        AppController& controller = launch();
+        waitForState(1);
+        waitUntilIdle();
+        return controller;
+    }
+
     // The operations the service was asked for, in order.
     QStringList requests() const {
         QStringList ops;
@@ -260,11 +270,7 @@ private slots:
     }
 
     void accountReplyWithTheFolderGoneIsState4() {
-        storeSettings(kUser, kPassword);
-        QDir().mkpath(_folder);
-        AppController& controller = launch();
-        waitForState(1);
-        waitUntilIdle();
+        AppController& controller = launchSignedIn();
         QDir(_folder).removeRecursively();
         controller.destinationSelector();
         waitForState(4);
@@ -347,11 +353,7 @@ private slots:
     // A reminder while a folder check is pending replaces it; the old one must not keep firing. The folder
     // back within the hour gives state 1, and the warning is not shown again.
     void reminderThenRestoredFolder() {
-        storeSettings(kUser, kPassword);
-        QDir().mkpath(_folder);
-        AppController& controller = launch();
-        waitForState(1);
-        waitUntilIdle();
+        AppController& controller = launchSignedIn();
         QDir(_folder).removeRecursively();
         controller.dropboxFolderRemind();
         const int timersAfterOne = TimerTestClock::validTimerCount();
@@ -382,11 +384,7 @@ private slots:
         QFETCH(int, renameFailures);
         QFETCH(bool, moved);
         addDocuments({QStringLiteral("Bank/statement.pdf")});
-        storeSettings(kUser, kPassword);
-        QDir().mkpath(_folder);
-        AppController& controller = launch();
-        waitForState(1);
-        waitUntilIdle();
+        AppController& controller = launchSignedIn();
         const QString newPath = _work->path() + QStringLiteral("/Documents/Docuvane Fetch");
         auto refused = std::make_shared<int>(0);
         controller.setFolderMover(DVFolderMover([=](const QString& from, const QString& to) {
@@ -460,11 +458,7 @@ private slots:
     }
 
     void checkForDocumentsFromTheMenu() {
-        storeSettings(kUser, kPassword);
-        QDir().mkpath(_folder);
-        AppController& controller = launch();
-        waitForState(1);
-        waitUntilIdle();
+        AppController& controller = launchSignedIn();
         addDocuments({QStringLiteral("new.pdf")});
         item()->action(DVStatusItem::Entry::CheckForDocuments)->trigger();
         QVERIFY(controller.isCheckingForDocuments());
@@ -477,11 +471,7 @@ private slots:
     // A check started by the window watcher's coordinator ends too: the flag clears and the menu says so,
     // rather than keeping "check for documents" disabled until the next 4-hourly cycle.
     void windowWatcherCycleEnds() {
-        storeSettings(kUser, kPassword);
-        QDir().mkpath(_folder);
-        AppController& controller = launch();
-        waitForState(1);
-        waitUntilIdle();
+        AppController& controller = launchSignedIn();
         addDocuments({QStringLiteral("seen.pdf")});
         QString problem;
         QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":1})", &problem));
