@@ -1,5 +1,6 @@
 #include "ScriptedHttpServer.h"
 #include "TestHome.h"
+#include "TestRows.h"
 #include "URLSession.h"
 
 #include <QtTest>
@@ -51,10 +52,6 @@ Outcome send(const URLRequest& request, qsizetype streamAbove = -1) {
         return {};
     }
     return future.get();
-}
-
-template <typename... T> void row(const char* name, const T&... values) {
-    (QTest::newRow(name) << ... << values);
 }
 
 } // namespace

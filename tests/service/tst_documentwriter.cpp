@@ -1,7 +1,8 @@
 #include "DVDocumentWriter.h"
+#include "FolderTree.h"
 #include "TestHome.h"
+#include "TestRows.h"
 
-#include <QDirIterator>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -11,43 +12,6 @@
 #include <thread>
 
 namespace {
-
-template <typename... T> void row(const char* name, const T&... values) {
-    (QTest::newRow(name) << ... << values);
-}
-
-// Every entry under a folder, hidden ones and links included (never followed), sorted: "dir/", "link@",
-// "file=content".
-QString tree(const QString& root) {
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        QString entry = QDir(root).relativeFilePath(info.filePath());
-        if (info.isSymLink())
-            entry += "@";
-        else if (info.isDir())
-            entry += "/";
-        else if (QFile file(info.filePath()); file.open(QIODevice::ReadOnly))
-            entry += "=" + QString::fromUtf8(file.readAll());
-        entries.append(entry);
-    }
-    entries.sort();
-    return entries.join(", ");
-}
-
-// "a/" a folder, "a@/target" a link, "a=text" a file.
-bool plant(const QString& root, const QString& entry) {
-    if (entry.endsWith('/'))
-        return QDir().mkpath(root + "/" + entry);
-    if (const qsizetype link = entry.indexOf('@'); link > 0)
-        return QFile::link(entry.mid(link + 1), root + "/" + entry.left(link));
-    const qsizetype equals = entry.indexOf('=');
-    QDir().mkpath(QFileInfo(root + "/" + entry.left(equals)).path());
-    QFile file(root + "/" + entry.left(equals));
-    return file.open(QIODevice::WriteOnly) && file.write(entry.mid(equals + 1).toUtf8()) >= 0;
-}
 
 bool exists(const QString& path) {
     struct stat info {};

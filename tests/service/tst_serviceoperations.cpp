@@ -7,10 +7,12 @@
 #include "DVLogoutOperation.h"
 #include "DVSetErrorOperation.h"
 #include "DVSettingsKeys.h"
+#include "FolderTree.h"
 #include "MainThread.h"
 #include "OperationQueue.h"
 #include "ScriptedHttpServer.h"
 #include "TestHome.h"
+#include "TestRows.h"
 #include "TestTiming.h"
 #include "UserDefaults.h"
 #include "WSLogger.h"
@@ -18,11 +20,6 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QtTest>
-
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
@@ -33,63 +30,6 @@ const QByteArray kFailure = "com.docuvane.common.exception.TicketExpiredExceptio
 const QString kExpired = "DocuvaneFetch 1 (com.docuvane.common.exception.TicketExpiredException)";
 const QByteArray kAuth = QByteArray("ann@example.com:p:ss w\xc3\xb6rd").toBase64();
 const QString kLost = "NSURLErrorDomain -1005 (transfer closed with 1000 bytes remaining to read)";
-
-template <typename... T> void row(const char* name, const T&... values) {
-    (QTest::newRow(name) << ... << values);
-}
-
-// Every entry under a folder, hidden ones and links included (never followed), sorted: "dir/", "link@",
-// "fifo|", "socket#", "file=content".
-QString tree(const QString& root) {
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QString entry = QDir(root).relativeFilePath(path);
-        struct stat info {};
-        ::lstat(QFile::encodeName(path).constData(), &info);
-        if (S_ISLNK(info.st_mode))
-            entry += "@";
-        else if (S_ISDIR(info.st_mode))
-            entry += "/";
-        else if (S_ISFIFO(info.st_mode))
-            entry += "|";
-        else if (S_ISSOCK(info.st_mode))
-            entry += "#";
-        else if (QFile file(path); file.open(QIODevice::ReadOnly))
-            entry += "=" + QString::fromUtf8(file.readAll());
-        entries.append(entry);
-    }
-    entries.sort();
-    return entries.join(", ");
-}
-
-// Makes one entry of a tree description below root: "a/" a folder, "a=text" a file, "a|" a FIFO, "a#" a
-// socket, "a@/abs/target" a symbolic link.
-bool plant(const QString& root, const QString& entry) {
-    const auto at = [&](qsizetype end) { return root + "/" + entry.left(end); };
-    if (entry.endsWith('/'))
-        return QDir().mkpath(at(-1));
-    if (const qsizetype link = entry.indexOf('@'); link > 0)
-        return QFile::link(entry.mid(link + 1), at(link));
-    if (const qsizetype equals = entry.indexOf('='); equals > 0) {
-        QFile file(at(equals));
-        return file.open(QIODevice::WriteOnly) && file.write(entry.mid(equals + 1).toUtf8()) >= 0;
-    }
-    const QByteArray path = QFile::encodeName(at(entry.size() - 1));
-    if (entry.endsWith('|'))
-        return ::mkfifo(path.constData(), 0600) == 0;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (!entry.endsWith('#') || size_t(path.size()) >= sizeof(address.sun_path))
-        return false;
-    std::copy(path.begin(), path.end(), address.sun_path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    ::close(fd);
-    return bound;
-}
 
 } // namespace
 

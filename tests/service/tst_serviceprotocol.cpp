@@ -2,12 +2,9 @@
 #include "DVServiceProtocol.h"
 #include "DVSetErrorOperation.h"
 #include "TestHome.h"
+#include "TestRows.h"
 
 #include <QtTest>
-
-template <typename... T> static void row(const char* name, const T&... values) {
-    (QTest::newRow(name) << ... << values);
-}
 
 class TestServiceProtocol : public QObject {
     Q_OBJECT
