@@ -296,16 +296,6 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    TestHome testHome;
-    // The end-to-end case reads the windows through Qt's X connection.
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qunsetenv("WAYLAND_DISPLAY");
-    qputenv("XDG_SESSION_TYPE", "x11");
-    QGuiApplication app(argc, argv);
-    TestFetchWindowWatcher tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+DV_X11_TEST_MAIN(TestFetchWindowWatcher)
 
 #include "tst_fetchwindowwatcher.moc"

@@ -220,16 +220,6 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    TestHome testHome;
-    // The list needs Qt's X connection, whatever the test environment asks for, and an X11 session.
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qunsetenv("WAYLAND_DISPLAY");
-    qputenv("XDG_SESSION_TYPE", "x11");
-    QGuiApplication app(argc, argv);
-    TestWindowList tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+DV_X11_TEST_MAIN(TestWindowList)
 
 #include "tst_windowlist.moc"
