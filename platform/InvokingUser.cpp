@@ -2,8 +2,12 @@
 
 #include <QFile>
 
+#include <grp.h>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <vector>
 
@@ -25,7 +29,10 @@ struct Account {
     bool found = false;
     QByteArray home;
     gid_t group = 0;
+    QByteArray name;
 };
+
+constexpr int kCannotBecomeUser = 125;
 
 Account accountOf(uid_t uid) {
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -34,7 +41,7 @@ Account accountOf(uid_t uid) {
     struct passwd* result = nullptr;
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &result) != 0 || !result || !entry.pw_dir)
         return {};
-    return {true, QByteArray(entry.pw_dir), entry.pw_gid};
+    return {true, QByteArray(entry.pw_dir), entry.pw_gid, QByteArray(entry.pw_name ? entry.pw_name : "")};
 }
 
 } // namespace
@@ -69,29 +76,41 @@ bool InvokingUser::adoptHome() {
     return true;
 }
 
-ActingAsInvokingUser::ActingAsInvokingUser() {
-    if (!InvokingUser::isActingForAnotherUser() || ::geteuid() != 0)
-        return;
-    const uid_t user = InvokingUser::userId();
-    const Account account = accountOf(user);
-    _savedUser = ::geteuid();
-    _savedGroup = ::getegid();
-    if (!account.found || ::setegid(account.group) != 0) {
-        _valid = false;
-        return;
-    }
-    if (::seteuid(user) != 0) {
-        _valid = false;
-        [[maybe_unused]] const int restored = ::setegid(_savedGroup); // the effective user is still root
-        return;
-    }
-    _switched = true;
-}
+bool InvokingUser::runAsUser(uid_t uid, const std::function<void()>& work) {
+    const Account account = accountOf(uid);
+    if (!account.found || uid == 0)
+        return false;
+    // Looked up before the fork: the child does nothing but drop its rights and work.
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    while (::getgrouplist(account.name.constData(), account.group, groups.data(), &count) < 0)
+        groups.resize(static_cast<size_t>(count));
+    groups.resize(static_cast<size_t>(count));
 
-ActingAsInvokingUser::~ActingAsInvokingUser() {
-    if (!_switched)
-        return;
-    // Cannot fail: the saved set-user-id is root. Were it to, the work that needs root would merely fail.
-    [[maybe_unused]] const int user = ::seteuid(_savedUser);
-    [[maybe_unused]] const int group = ::setegid(_savedGroup);
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        // Nothing the root parent holds open goes along into the user's process.
+        ::close_range(3, ~0U, 0);
+        if (::setgroups(groups.size(), groups.data()) != 0 ||
+            ::setresgid(account.group, account.group, account.group) != 0 || ::setresuid(uid, uid, uid) != 0)
+            ::_exit(kCannotBecomeUser);
+        uid_t real = 0, effective = 0, saved = 0;
+        gid_t realGroup = 0, effectiveGroup = 0, savedGroup = 0;
+        if (::getresuid(&real, &effective, &saved) != 0 || real != uid || effective != uid || saved != uid ||
+            ::getresgid(&realGroup, &effectiveGroup, &savedGroup) != 0 || realGroup != account.group ||
+            effectiveGroup != account.group || savedGroup != account.group ||
+            ::getgroups(0, nullptr) != static_cast<int>(groups.size()) || ::setuid(0) == 0 || ::setgid(0) == 0 ||
+            ::chdir("/") != 0)
+            ::_exit(kCannotBecomeUser);
+        work();
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

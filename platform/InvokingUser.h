@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 #include <sys/types.h>
 
 // The user a command works for: its real user, or, when an ordinary user started it with administrator
@@ -19,24 +21,10 @@ public:
     // variables, so that the user's settings and login items are found where they live by default.
     // Must run before anything reads the environment. False when that user's home is unknown.
     static bool adoptHome();
-};
 
-// While alive, a root process acting for another user touches files with that user's rights (its
-// effective user and group), so that work in the user's home can do nothing the user could not.
-// Elsewhere it does nothing.
-class ActingAsInvokingUser {
-public:
-    ActingAsInvokingUser();
-    ~ActingAsInvokingUser();
-    ActingAsInvokingUser(const ActingAsInvokingUser&) = delete;
-    ActingAsInvokingUser& operator=(const ActingAsInvokingUser&) = delete;
-
-    // False when the switch was needed but failed: the caller must then leave the user's files alone.
-    bool isValid() const { return _valid; }
-
-private:
-    bool _switched = false;
-    bool _valid = true;
-    uid_t _savedUser = 0;
-    gid_t _savedGroup = 0;
+    // Runs work in a child process that first becomes the user for good: the user's groups, then the
+    // user's group and the user as real, effective and saved ids, each checked, so that nothing the work
+    // does can reach beyond what the user could do alone. Waits for the child. False when the user is
+    // unknown, the child could not become the user (the work did not run), or it did not end normally.
+    static bool runAsUser(uid_t uid, const std::function<void()>& work);
 };

@@ -1,9 +1,11 @@
 #include "DocuvaneDropboxUninstall.h"
 
 #include "DVExceptionGuard.h"
+#include "FileSystem.h"
 #include "InvokingUser.h"
 #include "ProcessManager.h"
 #include "SharedFileListUtilities.h"
+#include "TrustedPath.h"
 #include "UserDefaults.h"
 #include "WSLogger.h"
 
@@ -11,9 +13,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -23,22 +26,55 @@ const QByteArray kClientProcessName = QByteArrayLiteral("Docuvane Fetch");
 const QString kClientDomain = QStringLiteral("com.docuvane.DocuvaneFetch");
 const QString kOlderClientDomain = QStringLiteral("com.docuvane.Docuvane_Fetch");
 
-// Removes a file, a link (never what it points to) or a folder with its contents. Failures are ignored.
-void removeItem(const QString& path) {
-    struct stat info {};
-    const QByteArray encoded = QFile::encodeName(path);
-    if (::lstat(encoded.constData(), &info) != 0)
-        return;
-    if (S_ISDIR(info.st_mode))
-        QDir(path).removeRecursively();
-    else
-        ::unlink(encoded.constData());
+bool isAdministratorRun() {
+    return ::geteuid() == 0;
 }
 
-bool isMenuEntryName(const QString& name) {
-    return name.startsWith(QStringLiteral("docuvane-fetch")) &&
-           (name.endsWith(QStringLiteral(".desktop")) || name.endsWith(QStringLiteral(".svg")) ||
-            name.endsWith(QStringLiteral(".png")));
+// A folder of the installation. As root only one that nobody but root can change, reached without
+// following a link; the user's own run may follow the links the user made.
+FileDescriptor openInstallationFolder(const QString& path) {
+    int error = 0;
+    return isAdministratorRun() ? TrustedPath::openFolder(path, nullptr) : FileSystem::openFolder(path, &error);
+}
+
+// Removes a file, a link (never what it points to) or, unless only a file is wanted, a folder with its
+// contents. Failures are ignored.
+void removeItem(const QString& path, bool fileOnly = false) {
+    const QFileInfo item(path);
+    const FileDescriptor folder = openInstallationFolder(item.absolutePath());
+    if (folder && fileOnly)
+        FileSystem::removeFileAt(folder.get(), item.fileName());
+    else if (folder)
+        TrustedPath::removeAt(folder.get(), item.fileName());
+}
+
+// Runs a step so that no exception leaves it. As root an escaped exception goes unreported: the report
+// would make the logger, and the logger reads the user's settings.
+template <typename Body> void guarded(const LogSender& sender, const char* selector, Body&& body) {
+    if (!isAdministratorRun()) {
+        dvGuard(sender, selector, body);
+        return;
+    }
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
+// Launchers only in an applications folder, icons only in an icon theme's applications folder: the
+// names the installation gives them, in the places it puts them.
+bool isMenuEntryPath(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    if (!name.startsWith(QStringLiteral("docuvane-fetch")))
+        return false;
+    const QString folder = QFileInfo(path).absolutePath();
+    if (name.endsWith(QStringLiteral(".desktop")))
+        return folder.endsWith(QStringLiteral("/share/applications"));
+    if (!name.endsWith(QStringLiteral(".svg")) && !name.endsWith(QStringLiteral(".png")))
+        return false;
+    const QString themes = QFileInfo(QFileInfo(folder).absolutePath()).absolutePath();
+    return QFileInfo(folder).fileName() == QStringLiteral("apps") &&
+           themes.endsWith(QStringLiteral("/share/icons/hicolor"));
 }
 
 } // namespace
@@ -60,17 +96,45 @@ DocuvaneDropboxUninstall::DocuvaneDropboxUninstall()
 }
 
 void DocuvaneDropboxUninstall::uninstall() {
+    if (!isAdministratorRun()) {
+        userSteps();
+        deleteApplicationFolder();
+        return;
+    }
+    QString problem;
+    if (!installationIsTrusted(&problem)) {
+        std::fprintf(stderr,
+                     "wipe_tool: %s. With administrator rights the command removes only an installation that "
+                     "nobody but the administrator can change; nothing was removed.\n",
+                     qPrintable(problem));
+        return;
+    }
+    // Root reads, writes and follows nothing of the user's: the user's steps run in a process that is
+    // wholly that user, which cannot be turned into root by any link or file the user placed.
+    const uid_t user = InvokingUser::userId();
+    if (user == 0)
+        userSteps();
+    else if (_userHomeKnown)
+        InvokingUser::runAsUser(user, [this] { userSteps(); });
+    deleteApplicationFolder();
+}
+
+void DocuvaneDropboxUninstall::userSteps() {
     quitDocuvaneDropbox();
     removeDocuvaneDropboxFromLoginItems();
     deleteUserDefaults();
-    deleteApplicationFolder();
+}
+
+bool DocuvaneDropboxUninstall::installationIsTrusted(QString* problem) {
+    const FileDescriptor running(::open("/proc/self/exe", O_PATH | O_CLOEXEC));
+    return TrustedPath::isTrustedFile(toolPath(), problem, running.get());
 }
 
 void DocuvaneDropboxUninstall::quitDocuvaneDropbox() {
     dvGuard(this, "quitDocuvaneDropbox", [&] {
         const pid_t pid = IsDocuvaneFetchRunning();
         if (pid != 0)
-            ProcessManager::requestQuit(pid);
+            ProcessManager::requestQuit(pid, kClientProcessName, InvokingUser::userId());
         else
             WSLogger::sharedInstance().logInfo(this, "quitDocuvaneDropbox",
                                                {QStringLiteral("Docuvane Fetch not running")});
@@ -80,8 +144,7 @@ void DocuvaneDropboxUninstall::quitDocuvaneDropbox() {
 void DocuvaneDropboxUninstall::removeDocuvaneDropboxFromLoginItems() {
     dvGuard(this, "removeDocuvaneDropboxFromLoginItems", [&] {
         const QString client = clientBundlePath();
-        const ActingAsInvokingUser user;
-        if (client.isEmpty() || !_userHomeKnown || !user.isValid())
+        if (client.isEmpty() || !_userHomeKnown)
             return;
         const QUrl url = SharedFileListUtilities::fileURLWithPath(client);
         _sharedFileListUtilities->removeFromLoginItems(url);
@@ -93,8 +156,7 @@ void DocuvaneDropboxUninstall::removeDocuvaneDropboxFromLoginItems() {
 
 void DocuvaneDropboxUninstall::deleteUserDefaults() {
     dvGuard(this, "deleteUserDefaults", [&] {
-        const ActingAsInvokingUser user;
-        if (!_userHomeKnown || !user.isValid())
+        if (!_userHomeKnown)
             return;
         UserDefaults& defaults = UserDefaults::standardUserDefaults();
         defaults.removePersistentDomainForName(kClientDomain);
@@ -103,7 +165,7 @@ void DocuvaneDropboxUninstall::deleteUserDefaults() {
 }
 
 void DocuvaneDropboxUninstall::deleteApplicationFolder() {
-    dvGuard(this, "deleteApplicationFolder", [&] {
+    guarded(this, "deleteApplicationFolder", [&] {
         const QString uninstallBundle = uninstallBundlePath();
         if (uninstallBundle.isEmpty())
             return;
@@ -112,10 +174,11 @@ void DocuvaneDropboxUninstall::deleteApplicationFolder() {
         removeItem(clientBundlePath());
         removeItem(uninstallBundle);
         for (const QString& entry : entries)
-            removeItem(entry);
+            removeItem(entry, true);
         // Only a folder with nothing else in it: where the bundles were put into a folder that holds
         // other things (the system's application folder, a home folder), that folder stays.
-        QDir().rmdir(product);
+        if (const FileDescriptor above = openInstallationFolder(QFileInfo(product).absolutePath()))
+            FileSystem::removeEmptyFolderAt(above.get(), QFileInfo(product).fileName());
     });
 }
 
@@ -156,17 +219,19 @@ QString DocuvaneDropboxUninstall::clientBundlePath() {
 }
 
 QStringList DocuvaneDropboxUninstall::menuEntries(const QString& uninstallBundlePath) {
-    QFile list(uninstallBundlePath + QStringLiteral("/Contents/Resources/MenuEntries"));
+    const QString path = uninstallBundlePath + QStringLiteral("/Contents/Resources/MenuEntries");
+    // As root the list counts only when nobody else could have written it.
+    if (isAdministratorRun() && !TrustedPath::isTrustedFile(path, nullptr))
+        return {};
+    QFile list(path);
     if (!list.open(QIODevice::ReadOnly))
         return {};
     // The list names files only we put there; anything else it might name is not ours to remove.
     QStringList entries;
     for (const QByteArray& line : list.readAll().split('\n')) {
-        const QString path = QFile::decodeName(line.trimmed());
-        const QFileInfo info(path);
-        if (QDir::isAbsolutePath(path) && QDir::cleanPath(path) == path && isMenuEntryName(info.fileName()) &&
-            !info.isDir())
-            entries.append(path);
+        const QString entry = QFile::decodeName(line.trimmed());
+        if (QDir::isAbsolutePath(entry) && QDir::cleanPath(entry) == entry && isMenuEntryPath(entry))
+            entries.append(entry);
     }
     return entries;
 }

@@ -12,6 +12,10 @@ class SharedFileListUtilities;
 // the installed application files. It finds the installation from its own file, which lies in
 // "<product folder>/Uninstall.app/Contents/MacOS/". Every step tolerates its target being gone already,
 // because several copies of the command may run one after another or side by side.
+//
+// Run as root, it acts only on an installation that nobody but root can change (the command's file and
+// every folder above it owned by root and writable by neither group nor others) and otherwise removes
+// nothing; the steps for the user it runs for run in a child process that has wholly become that user.
 class DocuvaneDropboxUninstall : public QObject {
     Q_OBJECT
 
@@ -22,6 +26,10 @@ public:
     // The four steps in order, each whether or not the one before succeeded.
     void uninstall();
 
+    // As root: whether the command's file and the folders above it are the administrator's alone;
+    // problem says what is not.
+    static bool installationIsTrusted(QString* problem);
+
     // Sends the first client process of the invoking user, in process-id order, the request to quit; it
     // is not awaited.
     void quitDocuvaneDropbox();
@@ -31,7 +39,7 @@ public:
     void deleteUserDefaults();
     // Removes the client bundle, the uninstaller's bundle, the menu launchers and icon the installation
     // put in (listed in the bundle's Resources/MenuEntries), then the product folder if nothing else is
-    // left in it.
+    // left in it. Folders are reached through descriptors, never through a link.
     void deleteApplicationFolder();
 
     // The command's own file, also after another copy of the command has removed it.
@@ -42,11 +50,16 @@ public:
     static QString productFolderPath();
     static QString clientBundlePath();
 
-    // The launcher and icon paths listed in the uninstaller's bundle that are ours to remove.
+    // The launcher and icon paths listed in the uninstaller's bundle that are ours to remove: launchers in
+    // a ".../share/applications" folder, icons in a ".../share/icons/hicolor/<size>/apps" folder. As root,
+    // only from a list that nobody but root can have written.
     static QStringList menuEntries(const QString& uninstallBundlePath);
 
 private:
     DocuvaneDropboxUninstall();
+
+    // The first three steps: those that act on the user's own processes and files.
+    void userSteps();
 
     SharedFileListUtilities* _sharedFileListUtilities;
     bool _userHomeKnown;

@@ -3,9 +3,11 @@
 #include "TestHome.h"
 #include "UserDefaults.h"
 
+#include <QDirIterator>
 #include <QProcess>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -49,7 +51,8 @@ class TestWipeTool : public QObject {
         copyProgram(builtTool(), tool);
         copyProgram("/bin/sleep", client() + "/Contents/MacOS/Docuvane Fetch");
         QByteArray list;
-        for (const QString& entry : menuEntries() + QStringList{_home + "/notes.txt"}) {
+        for (const QString& entry :
+             menuEntries() + QStringList{_home + "/notes.txt", _home + "/docuvane-fetch.desktop"}) {
             touch(entry);
             list += QFile::encodeName(entry) + "\n";
         }
@@ -63,19 +66,37 @@ class TestWipeTool : public QObject {
         SharedFileListUtilities lists;
         lists.addToLoginItems(SharedFileListUtilities::fileURLWithPath(client()));
         lists.addToFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder()));
+        if (runner() != ::getuid())
+            handOver(_home, runner());
         return tool;
     }
 
-    static int run(const QString& program, const QByteArray& pkexecUid = QByteArray()) {
+    // The user the command runs as in the user's own run: the tester, or for a tester that is root (which
+    // would make it the administrator's run) nobody, who is then given the test's home.
+    static uid_t runner() { return ::getuid() == 0 ? 65534 : ::getuid(); }
+    static QStringList asRunner() {
+        return ::getuid() == 0 ? QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}
+                               : QStringList{};
+    }
+    static void handOver(const QString& path, uid_t user) {
+        QDirIterator items(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                           QDirIterator::Subdirectories);
+        QVERIFY(::lchown(QFile::encodeName(path).constData(), user, user) == 0);
+        while (items.hasNext())
+            QVERIFY(::lchown(QFile::encodeName(items.next()).constData(), user, user) == 0);
+    }
+
+    int run(const QString& program) {
+        if (runner() != ::getuid())
+            handOver(_home, runner());
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("SUDO_UID"); // never act for whoever started the tests
         environment.remove("PKEXEC_UID");
-        if (!pkexecUid.isEmpty())
-            environment.insert("PKEXEC_UID", pkexecUid);
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(program, {});
+        const QStringList command = asRunner() << program;
+        process.start(command.first(), command.mid(1));
         if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
             return -1;
         return process.exitCode();
@@ -91,6 +112,13 @@ class TestWipeTool : public QObject {
         process.start(command.first(), command.mid(1));
         QVERIFY(process.waitForStarted());
         QTRY_COMPARE(comm(process.processId()), QFile::encodeName(QFileInfo(program).fileName())); // after setpriv
+    }
+
+    // Whether the process was sent the request to quit: a fatal signal fixes how it ends when it is sent,
+    // so a later SIGKILL cannot hide it.
+    static bool askedToQuit(QProcess& process) {
+        process.kill();
+        return endedBySigterm(process);
     }
 
     static bool endedBySigterm(QProcess& process) {
@@ -119,17 +147,21 @@ private slots:
     }
 
     void uninstallThenRunAgain() {
+        if (!asRunner().isEmpty() && QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("setpriv is not installed");
         const QString tool = install();
         // Held open as the uninstaller holds it: the second run starts from the removed file.
         const int toolFile = ::open(QFile::encodeName(tool).constData(), O_RDONLY);
         QVERIFY(toolFile >= 0);
         copyProgram("/bin/sleep", _home + "/other/Docuvane Fetch2");
         QProcess prefixNamed, clientProcess, secondClient;
-        startNamed(prefixNamed, _home + "/other/Docuvane Fetch2"); // lower process id, not the client
-        startNamed(clientProcess, client() + "/Contents/MacOS/Docuvane Fetch");
-        if (!onlyOurClientRuns(clientProcess, ::getuid()))
+        if (runner() != ::getuid())
+            handOver(_home, runner());
+        startNamed(prefixNamed, _home + "/other/Docuvane Fetch2", asRunner()); // lower process id, not the client
+        startNamed(clientProcess, client() + "/Contents/MacOS/Docuvane Fetch", asRunner());
+        if (!onlyOurClientRuns(clientProcess, runner()))
             QSKIP("another process named Docuvane Fetch runs for this user");
-        startNamed(secondClient, client() + "/Contents/MacOS/Docuvane Fetch");
+        startNamed(secondClient, client() + "/Contents/MacOS/Docuvane Fetch", asRunner());
 
         QCOMPARE(run(tool), 0);
         QVERIFY(endedBySigterm(clientProcess));
@@ -143,6 +175,7 @@ private slots:
             QVERIFY(QFile::exists(fetchFolder() + "/Invoices/2024.pdf"));
             QVERIFY(SharedFileListUtilities().isInFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder())));
             QVERIFY(QFile::exists(_home + "/notes.txt"));
+            QVERIFY(QFile::exists(_home + "/docuvane-fetch.desktop")); // named ours, but not among the launchers
             QVERIFY(QFile::exists(_home + "/docuvane-fetch.d.svg/inside"));
             QVERIFY(QFile::exists(_home + "/opt"));
         };
@@ -174,6 +207,8 @@ private slots:
     }
 
     void leftovers() {
+        if (!asRunner().isEmpty() && QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("setpriv is not installed");
         QFETCH(QString, situation);
         QFETCH(QStringList, kept);
         QFETCH(QStringList, removed);
@@ -200,34 +235,117 @@ private slots:
         }
     }
 
-    // Run as root on a user's behalf, only that user's client is asked to quit, and the user's files are
-    // looked for in that user's home, not in root's.
-    void actingForAnotherUser() {
-        if (::getuid() != 0)
-            QSKIP("needs root");
-        const QString setpriv = QStandardPaths::findExecutable("setpriv");
-        if (setpriv.isEmpty())
-            QSKIP("setpriv is not installed");
-        QTemporaryDir shared;
-        QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
-                                                 QFile::ExeOther);
-        const QString program = shared.path() + "/Docuvane Fetch";
+    // Run as root for a user, the command acts only on an installation that is root's alone, and the
+    // user's steps run as that user: a damaged settings file set aside under a name where the user put a
+    // dangling link into a root-only folder creates nothing there. The user and the root-owned
+    // installation exist only in a private mount namespace: a password file naming the user is mounted
+    // over the system's, the installation ("@I", a folder of the test) over /mnt.
+    void administratorRun_data() {
+        QTest::addColumn<QString>("change"); // chmod or chown of a path in the installation
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<bool>("removed");
+        const QString mounted = "/mnt/Docuvane Fetch/Uninstall.app/Contents/MacOS/wipe_tool";
+        QTest::newRow("root's alone") << "" << mounted << true;
+        QTest::newRow("bundle writable by its group") << "g+w Uninstall.app" << mounted << false;
+        QTest::newRow("command writable by others") << "o+w Uninstall.app/Contents/MacOS/wipe_tool" << mounted << false;
+        QTest::newRow("product folder owned by the user") << "owner ." << mounted << false;
+        QTest::newRow("in a temporary folder") << ""
+                                               << "@I/Docuvane Fetch/Uninstall.app/Contents/MacOS/wipe_tool" << false;
+    }
+
+    void administratorRun() {
+        QFETCH(QString, change);
+        QFETCH(QString, tool);
+        QFETCH(bool, removed);
+        if (::getuid() != 0 || QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("needs root and setpriv");
+        QTemporaryDir base;
+        const QString home = base.path() + "/home", installed = base.path() + "/installed";
+        const QString rootOnly = base.path() + "/root-only", product = installed + "/Docuvane Fetch";
+        const uid_t user = 4242;
+        QVERIFY(::chmod(QFile::encodeName(base.path()).constData(), 0755) == 0);
+        QVERIFY(QDir().mkpath(rootOnly) && ::chmod(QFile::encodeName(rootOnly).constData(), 0700) == 0);
+        const QString config = home + "/.config/docuvane/";
+        touch(config + "com.docuvane.DocuvaneFetch.plist", "<plist><dict><key>Debug</key>");
+        touch(config + "com.docuvane.Docuvane_Fetch.plist", "<plist><dict/></plist>");
+        QVERIFY(QFile::link(rootOnly + "/planted", config + "com.docuvane.DocuvaneFetch.plist.damaged"));
+        handOver(home, user);
+        QFile passwd("/etc/passwd");
+        QVERIFY(passwd.open(QIODevice::ReadOnly));
+        touch(base.path() + "/passwd",
+              passwd.readAll() + "dvtest:x:4242:4242::" + QFile::encodeName(home) + ":/bin/sh\n");
+        copyProgram(builtTool(), product + "/Uninstall.app/Contents/MacOS/wipe_tool");
+        QVERIFY(::chmod(QFile::encodeName(installed).constData(), 0755) == 0);
+        const QString changed = product + "/" + change.section(' ', 1);
+        struct stat info {};
+        QVERIFY(::stat(QFile::encodeName(changed).constData(), &info) == 0);
+        if (change.startsWith("owner"))
+            QVERIFY(::chown(QFile::encodeName(changed).constData(), user, user) == 0);
+        else if (!change.isEmpty())
+            QVERIFY(::chmod(QFile::encodeName(changed).constData(),
+                            info.st_mode | (change.startsWith("g") ? S_IWGRP : S_IWOTH)) == 0);
+        const QString program = base.path() + "/bin/Docuvane Fetch";
         copyProgram("/bin/sleep", program);
-        const QString tool = install();
-        QProcess nobodys, roots;
-        startNamed(nobodys, program, {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
-        startNamed(roots, program);
-        if (!onlyOurClientRuns(nobodys, 65534) || !onlyOurClientRuns(roots, 0))
+        QProcess usersClient, rootsClient;
+        startNamed(usersClient, program, {"setpriv", "--reuid=4242", "--regid=4242", "--clear-groups"});
+        startNamed(rootsClient, program);
+        if (!onlyOurClientRuns(usersClient, user) || !onlyOurClientRuns(rootsClient, 0))
             QSKIP("another process named Docuvane Fetch runs");
 
-        QCOMPARE(run(tool, "65534"), 0);
-        QVERIFY(endedBySigterm(nobodys));
-        QCOMPARE(roots.state(), QProcess::Running);
-        QVERIFY(QFile::exists(settings("com.docuvane.DocuvaneFetch")));
-        QVERIFY(QFile::exists(autostartEntry()));
-        QVERIFY(!QFileInfo::exists(_product));
-        roots.kill();
-        roots.waitForFinished();
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("SUDO_UID");
+        environment.insert("PKEXEC_UID", QString::number(user));
+        environment.insert("BASE", base.path());
+        environment.insert("TOOL", QString(tool).replace("@I", installed));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c",
+                                  "mount --bind \"$BASE/passwd\" /etc/passwd && mount --bind \"$BASE/installed\" /mnt "
+                                  "&& getent passwd 4242 >/dev/null || exit 99; exec \"$TOOL\""});
+        QVERIFY(process.waitForFinished(120000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        if (process.exitCode() != 0) // the command's status is always 0
+            QSKIP("no private mount namespace with a test user here (unshare and mount need CAP_SYS_ADMIN)");
+        QVERIFY2(!QFileInfo::exists(rootOnly + "/planted"), "root wrote through the user's link");
+        QCOMPARE(askedToQuit(usersClient), removed);
+        QVERIFY(!askedToQuit(rootsClient));
+        QCOMPARE(QFileInfo::exists(config + "com.docuvane.Docuvane_Fetch.plist"), !removed);
+        QCOMPARE(QFileInfo::exists(product), !removed);
+    }
+
+    // The child that works for the user has no way back to root.
+    void runAsUser() {
+        QTemporaryDir shared;
+        QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 0777) == 0);
+        const QString report = shared.path() + "/ids";
+        const bool ran = InvokingUser::runAsUser(65534, [&] {
+            uid_t user[3] = {};
+            gid_t group[3] = {};
+            ::getresuid(&user[0], &user[1], &user[2]);
+            ::getresgid(&group[0], &group[1], &group[2]);
+            QFile file(report);
+            if (file.open(QIODevice::WriteOnly))
+                file.write(QString("%1 %2 %3 %4 %5 %6 %7 %8")
+                               .arg(user[0])
+                               .arg(user[1])
+                               .arg(user[2])
+                               .arg(group[0])
+                               .arg(group[1])
+                               .arg(group[2])
+                               .arg(::getgroups(0, nullptr))
+                               .arg(::setuid(0))
+                               .toLatin1());
+        });
+        QCOMPARE(ran, ::getuid() == 0);
+        if (::getuid() != 0) {
+            QVERIFY(!QFileInfo::exists(report)); // a child that cannot become the user does nothing
+            return;
+        }
+        QFile file(report);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), "65534 65534 65534 65534 65534 65534 1 -1");
+        QVERIFY(!InvokingUser::runAsUser(4294967000u, [] {})); // no such user
     }
 
     void invokingUser_data() {
