@@ -30,6 +30,13 @@ void AppController::runUninstallUtility() {
         return; // one run per click of OK, however often it is clicked
     _running = true;
     _toolFile = ::open(QFile::encodeName(toolPath()).constData(), O_RDONLY | O_CLOEXEC);
+    // An installation that is not the administrator's alone (a copy in the user's home, say) is the
+    // user's to remove: no administrator rights are asked for it.
+    if (!_runner->mayRun(toolPath())) {
+        startAsUser();
+        emit finished(0);
+        return;
+    }
     _runner->run(toolPath(), [this](int status) { privilegedRunFinished(status); });
 }
 

@@ -9,7 +9,8 @@
 
 // The uninstaller's logic behind its window. OK runs the uninstall command from the uninstaller's own
 // bundle once with administrator rights, then once more as the user (for the user's own files, wherever
-// the user's environment puts them) without waiting for it; Cancel does nothing. Either way the
+// the user's environment puts them) without waiting for it; an installation that is not the
+// administrator's alone gets the run as the user only. Cancel does nothing. Either way the
 // application then ends with status 0, reported through finished.
 class AppController : public QObject {
     Q_OBJECT

@@ -1,9 +1,12 @@
 #include "PkexecRunner.h"
 
-#include <QStandardPaths>
+#include "TrustedPath.h"
 
-PkexecRunner::PkexecRunner(QObject* parent)
-    : QObject(parent) {
+#include <QFileInfo>
+
+PkexecRunner::PkexecRunner(QString pkexec, QObject* parent)
+    : QObject(parent)
+    , _pkexec(std::move(pkexec)) {
     connect(&_process, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus exitStatus) {
         finish(exitStatus == QProcess::NormalExit ? exitCode : kNotStarted);
     });
@@ -15,16 +18,15 @@ PkexecRunner::PkexecRunner(QObject* parent)
 
 void PkexecRunner::run(const QString& program, std::function<void(int status)> done) {
     _done = std::move(done);
-    const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
-    if (pkexec.isEmpty()) {
-        finish(kNotStarted);
-        return;
-    }
-    _process.setProgram(pkexec);
+    _process.setProgram(_pkexec);
     _process.setArguments({program});
     _process.setStandardInputFile(QProcess::nullDevice());
     _process.setProcessChannelMode(QProcess::ForwardedChannels);
     _process.start();
+}
+
+bool PkexecRunner::mayRun(const QString& program) const {
+    return TrustedPath::isTrustedFile(program, nullptr);
 }
 
 void PkexecRunner::finish(int status) {

@@ -14,6 +14,10 @@ public:
 
     virtual ~PrivilegedRunner() = default;
 
+    // Whether the program may be given administrator rights: only when nobody but the administrator can
+    // change it or the folders above it, for anyone else could otherwise run their own program as root.
+    virtual bool mayRun(const QString& program) const = 0;
+
     // Starts the program without arguments; done receives its exit status, or one of the statuses above,
     // on the thread that called run.
     virtual void run(const QString& program, std::function<void(int status)> done) = 0;

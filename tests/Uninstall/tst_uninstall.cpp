@@ -13,10 +13,12 @@ class FakeRunner : public PrivilegedRunner {
 public:
     QStringList programs;
     int status = 0;
+    bool trusted = true;
     QString removeFirst;
     bool answerLater = false;
     std::function<void(int)> pending;
 
+    bool mayRun(const QString&) const override { return trusted; }
     void run(const QString& program, std::function<void(int)> done) override {
         programs.append(program);
         if (!removeFirst.isEmpty())
@@ -59,13 +61,15 @@ private slots:
         QTest::addColumn<bool>("runRemovesBundle");
         QTest::addColumn<int>("privilegedRuns");
         QTest::addColumn<bool>("userRun");
-        QTest::newRow("Cancel") << "cancel" << 0 << false << 0 << false;
-        QTest::newRow("window closed") << "escape" << 0 << false << 0 << false;
-        QTest::newRow("password request dismissed") << "ok" << 126 << false << 1 << false;
-        QTest::newRow("rights refused") << "ok" << 127 << false << 1 << false;
-        QTest::newRow("no pkexec") << "ok" << int(PrivilegedRunner::kNotStarted) << false << 1 << false;
-        QTest::newRow("granted") << "ok" << 0 << false << 1 << true;
-        QTest::newRow("granted, and the run removed the bundle") << "ok" << 0 << true << 1 << true;
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("Cancel") << "cancel" << 0 << false << 0 << false << true;
+        QTest::newRow("window closed") << "escape" << 0 << false << 0 << false << true;
+        QTest::newRow("password request dismissed") << "ok" << 126 << false << 1 << false << true;
+        QTest::newRow("rights refused") << "ok" << 127 << false << 1 << false << true;
+        QTest::newRow("no pkexec") << "ok" << int(PrivilegedRunner::kNotStarted) << false << 1 << false << true;
+        QTest::newRow("granted") << "ok" << 0 << false << 1 << true << true;
+        QTest::newRow("granted, and the run removed the bundle") << "ok" << 0 << true << 1 << true << true;
+        QTest::newRow("installation not the administrator's alone") << "ok" << 0 << false << 0 << true << false;
     }
 
     void buttons() {
@@ -74,9 +78,11 @@ private slots:
         QFETCH(bool, runRemovesBundle);
         QFETCH(int, privilegedRuns);
         QFETCH(bool, userRun);
+        QFETCH(bool, trusted);
         auto runner = std::make_unique<FakeRunner>();
         FakeRunner* fake = runner.get();
         fake->status = status;
+        fake->trusted = trusted;
         if (runRemovesBundle)
             fake->removeFirst = _bundle;
         AppController controller(_bundle, std::move(runner));
@@ -123,7 +129,8 @@ private slots:
         QTRY_COMPARE(userRuns(), QByteArray::number(::getuid()) + "\n");
     }
 
-    // pkexec's own statuses, the program's status, and pkexec missing or dying, through a stand-in on PATH.
+    // pkexec's own statuses, the program's status, and pkexec missing or dying, through a stand-in; one on
+    // PATH is never used.
     void pkexecStatuses_data() {
         QTest::addColumn<QByteArray>("script"); // empty: no pkexec at all
         QTest::addColumn<int>("status");
@@ -137,16 +144,19 @@ private slots:
     void pkexecStatuses() {
         QFETCH(QByteArray, script);
         QFETCH(int, status);
-        QTemporaryDir bin;
-        if (!script.isEmpty()) {
-            QFile pkexec(bin.path() + "/pkexec");
+        QTemporaryDir bin, onPath;
+        const auto write = [](const QString& file, const QByteArray& body) {
+            QFile pkexec(file);
             QVERIFY(pkexec.open(QIODevice::WriteOnly));
-            pkexec.write("#!/bin/sh\n" + script + "\n");
+            pkexec.write("#!/bin/sh\n" + body + "\n");
             pkexec.setPermissions(pkexec.permissions() | QFile::ExeOwner);
-        }
+        };
+        if (!script.isEmpty())
+            write(bin.path() + "/pkexec", script);
+        write(onPath.path() + "/pkexec", "exec \"$1\"");
         const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(bin.path()));
-        PkexecRunner runner;
+        qputenv("PATH", QFile::encodeName(onPath.path()));
+        PkexecRunner runner(bin.path() + "/pkexec");
         QList<int> statuses;
         runner.run(_bundle + "/Contents/MacOS/wipe_tool", [&](int result) { statuses.append(result); });
         qputenv("PATH", path);
