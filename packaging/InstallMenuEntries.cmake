@@ -57,3 +57,9 @@ file(WRITE "${destdir}${list}" "${entries}")
 
 # Recorded in install_manifest.txt as the files the install rules copy are: without DESTDIR.
 list(APPEND CMAKE_INSTALL_MANIFEST_FILES ${launchers} "${list}")
+
+# With administrator rights the uninstall command acts only on an installation that nobody else can change:
+# the product folder and the uninstaller's bundle must not be writable by group or others, whatever umask
+# the build or the install ran with.
+execute_process(COMMAND chmod go-w "${destdir}${product}" COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND chmod -R go-w "${destdir}${product}/Uninstall.app" COMMAND_ERROR_IS_FATAL ANY)
