@@ -94,6 +94,67 @@ private slots:
         QDBusConnection::disconnectFromBus("file-manager");
     }
 
+    // A URL with a secret reaches the desktop as the file:// URL of a page only this user can read, which
+    // forwards to it; earlier pages go once they are old. "xdg-open" here records what it was given.
+    void openURLPrivately_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("ticket") << "https://127.0.0.1:9/htmlclient/index.html?ticket=AbC%2B%2F%3D" << true;
+        QTest::newRow("quotes and markup") << "http://h/p?a='x'&b=\"</script><b>\\u0041" << true;
+        QTest::newRow("not http") << "javascript:alert(1)" << false;
+    }
+    void openURLPrivately() {
+        QFETCH(QString, url);
+        QFETCH(bool, opened);
+        QTemporaryDir dir;
+        const QString runtime = dir.filePath("run");
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile tool(dir.filePath("xdg-open"));
+        QVERIFY(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\ncd \"$(dirname \"$0\")\"\n"
+                   "page=\"${1#file://}\"; stat -c %a \"$page\" > mode; cat \"$page\" > page; echo \"$*\" > args.new\n"
+                   "mv args.new args\n");
+        tool.close();
+        tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
+        QFile old(runtime + "/open-url-old.html"), fresh(runtime + "/open-url-fresh.html");
+        QVERIFY(old.open(QIODevice::WriteOnly) && fresh.open(QIODevice::WriteOnly));
+        QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime));
+        const QByteArray savedPath = qgetenv("PATH"), savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("PATH", QFile::encodeName(dir.path()) + ":" + savedPath);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        Workspace::setOpener({});
+        const bool result = Workspace::openURLPrivately(QUrl(url));
+        initTestCase();
+        qputenv("PATH", savedPath);
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+
+        QCOMPARE(result, opened);
+        QCOMPARE(QDir(runtime).entryList(QDir::Files).size(), 2); // the new page instead of the old one
+        QCOMPARE(QFile::exists(old.fileName()), !opened);
+        if (!opened)
+            return;
+        QTRY_VERIFY(QFile::exists(dir.filePath("args")));
+        const QString target = QUrl(url).toString(QUrl::FullyEncoded);
+        const QString args = QString::fromUtf8(readAll(dir.filePath("args"))).trimmed();
+        QVERIFY2(args.startsWith("file://" + runtime + "/open-url-") && !args.contains("?"), qPrintable(args));
+        QCOMPARE(readAll(dir.filePath("mode")), QByteArray("600\n"));
+        // What a browser reads from the page: the refresh's address unescaped as HTML, the script's as JavaScript.
+        const QString page = QString::fromUtf8(readAll(dir.filePath("page")));
+        const QString refresh = QRegularExpression("content=\"0; url=([^\"]*)\"").match(page).captured(1);
+        QCOMPARE(QString(refresh)
+                     .replace("&#39;", "'")
+                     .replace("&quot;", "\"")
+                     .replace("&lt;", "<")
+                     .replace("&gt;", ">")
+                     .replace("&amp;", "&"),
+                 target);
+        QString script = QRegularExpression("location.replace\\(\"([^\"]*)\"\\)").match(page).captured(1);
+        for (QRegularExpressionMatch m; (m = QRegularExpression("\\\\u([0-9a-f]{4})").match(script)).hasMatch();)
+            script.replace(m.capturedStart(), 6, QChar(m.captured(1).toUShort(nullptr, 16)));
+        QCOMPARE(script, target);
+    }
+
     // KDE's ".directory" file: only where KDE is the desktop, other content kept, written only on change.
     void kdeDirectoryFile_data() {
         QTest::addColumn<QString>("desktop");
