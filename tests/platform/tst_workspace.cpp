@@ -1,4 +1,5 @@
 #include "TestHome.h"
+#include "TestRows.h"
 #include "Workspace.h"
 
 #include <QDBusConnection>
@@ -160,29 +161,38 @@ private slots:
         QTest::addColumn<QString>("desktop");
         QTest::addColumn<QByteArray>("before"); // null: no file
         QTest::addColumn<QByteArray>("after");  // null: no file
-        QTest::newRow("KDE, no file") << "KDE" << QByteArray() << QByteArray("[Desktop Entry]\nIcon=ICON\n");
-        QTest::newRow("KDE among others") << "ubuntu:KDE" << QByteArray() << QByteArray("[Desktop Entry]\nIcon=ICON\n");
-        QTest::newRow("KDE, other keys and groups kept")
-            << "KDE" << QByteArray("[Desktop Entry]\nName=Fetch\n\n[Other]\nIcon=keep\n")
-            << QByteArray("[Desktop Entry]\nIcon=ICON\nName=Fetch\n\n[Other]\nIcon=keep\n");
-        QTest::newRow("KDE, older icon replaced") << "KDE" << QByteArray("[Desktop Entry]\nIcon=/old.png\nName=Fetch\n")
-                                                  << QByteArray("[Desktop Entry]\nIcon=ICON\nName=Fetch\n");
-        QTest::newRow("KDE, group missing")
-            << "KDE" << QByteArray("[Other]\nA=1\n") << QByteArray("[Other]\nA=1\n\n[Desktop Entry]\nIcon=ICON\n");
-        QTest::newRow("GNOME") << "GNOME" << QByteArray() << QByteArray();
-        QTest::newRow("GNOME keeps a file") << "GNOME" << QByteArray("[Desktop Entry]\nIcon=/old.png\n")
-                                            << QByteArray("[Desktop Entry]\nIcon=/old.png\n");
-        QTest::newRow("name only like KDE") << "KDEish" << QByteArray() << QByteArray();
-        QTest::newRow("no desktop") << "" << QByteArray() << QByteArray();
+        QTest::addColumn<QString>("iconName");
+        QTest::addColumn<QByteArray>("written"); // the icon's name as the file holds it
+        const auto on = [](const char* name, const char* desktop, const QByteArray& before, const QByteArray& after,
+                           const QString& iconName = "FolderIcon.png", const QByteArray& written = "FolderIcon.png") {
+            row(name, QString(desktop), before, after, iconName, written);
+        };
+        const QByteArray none;
+        on("KDE, no file", "KDE", none, "[Desktop Entry]\nIcon=ICON\n");
+        on("KDE among others", "ubuntu:KDE", none, "[Desktop Entry]\nIcon=ICON\n");
+        on("KDE, other keys and groups kept", "KDE", "[Desktop Entry]\nName=Fetch\n\n[Other]\nIcon=keep\n",
+           "[Desktop Entry]\nIcon=ICON\nName=Fetch\n\n[Other]\nIcon=keep\n");
+        on("KDE, older icon replaced", "KDE", "[Desktop Entry]\nIcon=/old.png\nName=Fetch\n",
+           "[Desktop Entry]\nIcon=ICON\nName=Fetch\n");
+        on("KDE, group missing", "KDE", "[Other]\nA=1\n", "[Other]\nA=1\n\n[Desktop Entry]\nIcon=ICON\n");
+        on("GNOME", "GNOME", none, none);
+        on("GNOME keeps a file", "GNOME", "[Desktop Entry]\nIcon=/old.png\n", "[Desktop Entry]\nIcon=/old.png\n");
+        on("name only like KDE", "KDEish", none, none);
+        on("no desktop", "", none, none);
+        // A line end in the path is escaped, so it cannot add a key of its own.
+        on("KDE, escapes", "KDE", none, "[Desktop Entry]\nIcon=ICON\n", "a\\b\nHidden=true\r\t.png",
+           "a\\\\b\\nHidden=true\\r\\t.png");
     }
     void kdeDirectoryFile() {
         QFETCH(QString, desktop);
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
+        QFETCH(QString, iconName);
+        QFETCH(QByteArray, written);
         qputenv("XDG_CURRENT_DESKTOP", desktop.toUtf8());
         QTemporaryDir dir;
         const QString folder = dir.filePath("Docuvane Fetch");
-        const QString icon = dir.filePath("Docuvane Fetch.app/Contents/Resources/FolderIcon.png");
+        const QString icon = dir.filePath("Docuvane Fetch.app/Contents/Resources/") + iconName;
         QDir().mkpath(folder);
         const QString file = folder + "/.directory";
         if (!before.isNull()) {
@@ -191,7 +201,7 @@ private slots:
             existing.write(before);
         }
         Workspace::setFolderIcon(folder, icon);
-        after.replace("ICON", icon.toUtf8());
+        after.replace("ICON", dir.filePath("Docuvane Fetch.app/Contents/Resources/").toUtf8() + written);
         QCOMPARE(QFile::exists(file), !after.isNull());
         QCOMPARE(readAll(file), after);
         // Validation sets the icon at every menu opening: the second time, the file stays as it is.
