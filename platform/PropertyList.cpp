@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QXmlStreamReader>
 
 #include <plist/plist.h>
 
@@ -139,12 +140,31 @@ plist_t fromVariant(const QVariant& value) {
     }
 }
 
+// libplist parses and frees nested containers recursively, and so does the conversion above: a document
+// nested deeper than any real property list would exhaust the stack. The nesting is measured by a reader
+// that keeps no stack of its own; a document it cannot read through is no property list either.
+bool nestedWithin(const QByteArray& xml, int maxDepth) {
+    QXmlStreamReader reader(xml);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token != QXmlStreamReader::StartElement && token != QXmlStreamReader::EndElement)
+            continue;
+        if (reader.name() != QLatin1String("array") && reader.name() != QLatin1String("dict"))
+            continue;
+        depth += token == QXmlStreamReader::StartElement ? 1 : -1;
+        if (depth > maxDepth)
+            return false;
+    }
+    return !reader.hasError();
+}
+
 } // namespace
 
 namespace PropertyList {
 
 std::optional<QVariant> fromXml(const QByteArray& xml) {
-    if (xml.isEmpty())
+    if (xml.isEmpty() || !nestedWithin(xml, kMaxNesting))
         return std::nullopt;
     plist_t root = nullptr;
     plist_from_xml(xml.constData(), static_cast<uint32_t>(xml.size()), &root);

@@ -10,7 +10,10 @@
 // data <-> QByteArray, dict <-> QVariantMap, array <-> QVariantList, date <-> QDateTime (UTC).
 namespace PropertyList {
 
-// The parsed root value, or nothing when the text is not a property list.
+// Containers nested deeper than this make a document unreadable.
+constexpr int kMaxNesting = 64;
+
+// The parsed root value, or nothing when the text is not a property list (or nested too deeply).
 std::optional<QVariant> fromXml(const QByteArray& xml);
 
 // The XML document of a value; a value of a type a property list cannot hold is left out of its container.

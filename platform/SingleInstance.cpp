@@ -1,6 +1,7 @@
 #include "SingleInstance.h"
 
-#include <QDir>
+#include "RuntimeFolder.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -15,13 +16,6 @@
 namespace {
 
 const QByteArray kShow = QByteArrayLiteral("show\n");
-
-// A folder only this user can enter: a shared /tmp must not let another user take over the socket.
-bool isPrivateFolder(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_uid == ::getuid() && (info.st_mode & 0077) == 0;
-}
 
 } // namespace
 
@@ -40,10 +34,7 @@ SingleInstance::~SingleInstance() {
 }
 
 QString SingleInstance::defaultDirectory() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
-        return runtime;
-    return QStringLiteral("/tmp/docuvane-%1").arg(::getuid());
+    return RuntimeFolder::path();
 }
 
 QString SingleInstance::lockPath() const {
@@ -57,11 +48,14 @@ QString SingleInstance::socketPath() const {
 bool SingleInstance::tryBecomePrimary() {
     if (_lockFd >= 0)
         return true;
+    if (_directory.isEmpty())
+        return false;
     if (!QFileInfo(_directory).isDir()) {
         if (::mkdir(QFile::encodeName(_directory).constData(), 0700) != 0 && errno != EEXIST)
             return false;
     }
-    if (_directory.startsWith(QStringLiteral("/tmp/")) && !isPrivateFolder(_directory))
+    // Where another user may write, the lock and the socket could be theirs.
+    if (!RuntimeFolder::isPrivate(_directory, false, true))
         return false;
     const int fd = ::open(QFile::encodeName(lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)

@@ -6,8 +6,8 @@
 class QLocalServer;
 
 // One client per user session. The first instance holds an flock on "<name>.lock" and listens on the
-// local socket "<name>.socket", both in $XDG_RUNTIME_DIR (or a private "/tmp/docuvane-<uid>" folder when
-// that is unset). A later instance finds the lock taken, sends "show" over the socket and leaves. The
+// local socket "<name>.socket", both in the user's runtime folder (see RuntimeFolder), which nobody else
+// may write into. A later instance finds the lock taken, sends "show" over the socket and leaves. The
 // lock goes with its process, so a killed instance never blocks the next one, and a socket file left
 // behind is replaced by the next primary.
 class SingleInstance : public QObject {
@@ -19,7 +19,8 @@ public:
     ~SingleInstance() override;
 
     // Takes the lock and starts listening; false when another instance holds the lock (or the folder is
-    // unusable). Calling it again after success returns true.
+    // unusable: missing and not creatable, not the user's, or writable by others). Calling it again after success
+    // returns true.
     bool tryBecomePrimary();
     bool isPrimary() const { return _lockFd >= 0; }
 

@@ -23,6 +23,13 @@ URLSession::TransferLimits currentLimits() {
     return g_limits;
 }
 
+QByteArray g_trustedCertificates; // guarded by g_limitsMutex
+
+QByteArray trustedCertificates() {
+    std::lock_guard lock(g_limitsMutex);
+    return g_trustedCertificates;
+}
+
 long shorter(long a, long b) {
     if (a <= 0)
         return b;
@@ -116,11 +123,18 @@ public:
         curl_easy_setopt(_easy, CURLOPT_URL, _request.url.constData());
         curl_easy_setopt(_easy, CURLOPT_PATH_AS_IS, 1L);
         curl_easy_setopt(_easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        // Once on TLS, a redirect may not leave it: the request (a ticket, the update feed) would go out
+        // readable and come back alterable by anyone on the way.
+        const bool secure = _request.url.left(6).toLower() == "https:";
+        curl_easy_setopt(_easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
         curl_easy_setopt(_easy, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(_easy, CURLOPT_MAXREDIRS, kMaxRedirects);
         curl_easy_setopt(_easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(_easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (const QByteArray trusted = trustedCertificates(); !trusted.isEmpty()) {
+            curl_blob blob{const_cast<char*>(trusted.constData()), size_t(trusted.size()), CURL_BLOB_COPY};
+            curl_easy_setopt(_easy, CURLOPT_CAINFO_BLOB, &blob);
+        }
         curl_easy_setopt(_easy, CURLOPT_NOSIGNAL, 1L);
         // No connection in time, too few bytes for too long, or (in memory) too long in all: given up.
         curl_easy_setopt(_easy, CURLOPT_CONNECTTIMEOUT, shorter(idle, limits.connectSeconds));
@@ -320,6 +334,11 @@ URLSession::TransferLimits URLSession::transferLimits() {
 void URLSession::setTransferLimits(const TransferLimits& limits) {
     std::lock_guard lock(g_limitsMutex);
     g_limits = limits;
+}
+
+void URLSession::setTrustedCertificates(const QByteArray& pem) {
+    std::lock_guard lock(g_limitsMutex);
+    g_trustedCertificates = pem;
 }
 
 URLSession& URLSession::shared() {

@@ -63,6 +63,9 @@ public:
     static TransferLimits transferLimits();
     // For tests and tools: the limits for requests sent from now on.
     static void setTransferLimits(const TransferLimits& limits);
+    // For tests: the PEM certificates that TLS peers are verified against from now on, instead of the
+    // system's (a test server's own); empty restores the system's. Verification itself is always on.
+    static void setTrustedCertificates(const QByteArray& pem);
 
     // The reply body (none after a transport failure, possibly empty otherwise), the HTTP status of the
     // final response (0 when none arrived) and the transport error (none when a response arrived,

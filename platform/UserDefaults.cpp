@@ -1,5 +1,6 @@
 #include "UserDefaults.h"
 
+#include "FileSystem.h"
 #include "PropertyList.h"
 
 #include <QDir>
@@ -13,7 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -44,7 +47,7 @@ struct FileStamp {
     static FileStamp of(const QString& path) {
         FileStamp stamp;
         struct stat info {};
-        if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        if (::lstat(QFile::encodeName(path).constData(), &info) == 0) {
             stamp.exists = true;
             stamp.device = info.st_dev;
             stamp.inode = info.st_ino;
@@ -86,11 +89,47 @@ bool ensurePrivateDirectory(const QString& directory) {
     return true;
 }
 
-QString unusedDamagedName(const QString& path) {
-    QString candidate = path + QStringLiteral(".damaged");
-    for (int n = 2; QFileInfo::exists(candidate); ++n)
-        candidate = path + QStringLiteral(".damaged.%1").arg(n);
-    return candidate;
+// Larger than any settings file written here; reading more would only hold memory for nothing.
+constexpr qint64 kMaxFileSize = 1024 * 1024;
+
+// Moves a damaged file aside within its folder under the first free "<name>.damaged[.n]". A name counts
+// as taken when anything is there, a dangling link included, and nothing is ever copied: whatever a name
+// points to is never opened or created. Empty when the file stays where it is.
+QString setAside(int folder, const QString& name) {
+    for (int n = 1; n <= 100; ++n) {
+        const QString candidate = name + (n == 1 ? QStringLiteral(".damaged") : QStringLiteral(".damaged.%1").arg(n));
+        const int error = FileSystem::moveWithoutReplacingAt(folder, name, folder, candidate);
+        if (error == 0)
+            return candidate;
+        if (error != EEXIST)
+            break;
+    }
+    return {};
+}
+
+// What reading a settings file found.
+enum class Reading { Parsed, Damaged, Retry };
+
+// Reads a settings file without following a link or waiting on a FIFO: only a regular file of a sane
+// size is read. Retry means the file could not be looked at just now (out of descriptors or memory).
+Reading readSettingsFile(const QString& directory, const QString& name, QVariantMap* values, QString* problem,
+                         FileDescriptor* folder) {
+    int error = 0;
+    *folder = FileSystem::openFolder(directory, &error);
+    const FileDescriptor fd = *folder ? FileSystem::openRegularFileAt(folder->get(), name, &error) : FileDescriptor();
+    if (!fd) {
+        *problem = QString::fromLocal8Bit(std::strerror(error));
+        return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOENT ? Reading::Retry
+                                                                                        : Reading::Damaged;
+    }
+    QFile file;
+    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || file.size() > kMaxFileSize)
+        return Reading::Damaged;
+    const std::optional<QVariant> parsed = PropertyList::fromXml(file.read(kMaxFileSize + 1));
+    if (!parsed || parsed->typeId() != QMetaType::QVariantMap)
+        return Reading::Damaged;
+    *values = parsed->toMap();
+    return Reading::Parsed;
 }
 
 } // namespace
@@ -147,38 +186,39 @@ public:
     }
 
 private:
-    // Called with _mutex held. False when the file could not be read just now, so its content is unknown.
+    // Called with _mutex held. False when the content on disk is unknown (it could not be read just now)
+    // or must not be replaced (a damaged file that could not be set aside).
     bool refresh() {
         const FileStamp now = FileStamp::of(_path);
         if (_loaded && now == _stamp)
-            return true;
+            return !_damagedInPlace;
         _loaded = true;
         _stamp = now;
         _values.clear();
         _exists = now.exists;
+        _damagedInPlace = false;
         if (!now.exists)
             return true;
 
-        QFile file(_path);
-        std::optional<QVariant> parsed;
-        if (file.open(QIODevice::ReadOnly)) {
-            parsed = PropertyList::fromXml(file.readAll());
-        } else if (file.error() != QFileDevice::PermissionsError) {
-            // Out of descriptors or memory: the file itself is fine. Read it again at the next access
-            // rather than lose the stored credentials.
-            report(QStringLiteral("Cannot read the settings file %1 now: %2").arg(_path, file.errorString()));
+        const QString name = QFileInfo(_path).fileName();
+        FileDescriptor folder;
+        QString problem;
+        const Reading reading = readSettingsFile(_directory, name, &_values, &problem, &folder);
+        if (reading == Reading::Parsed)
+            return true;
+        if (reading == Reading::Retry) {
+            // The file itself is fine. Read it again at the next access rather than lose the stored
+            // credentials.
+            report(QStringLiteral("Cannot read the settings file %1 now: %2").arg(_path, problem));
             _loaded = false;
             _exists = false;
             return false;
         }
-        if (parsed && parsed->typeId() == QMetaType::QVariantMap) {
-            _values = parsed->toMap();
-            return true;
-        }
 
         // Keep the damaged file for the user or support to look at; the domain reads as empty.
-        const QString aside = unusedDamagedName(_path);
-        const bool moved = QFile::rename(_path, aside);
+        QString aside = setAside(folder.get(), name);
+        const bool moved = !aside.isEmpty();
+        aside = _directory + QLatin1Char('/') + aside;
         report(moved ? QStringLiteral("The settings file %1 is damaged or unreadable; it was kept as %2 and the "
                                       "settings start empty")
                            .arg(_path, aside)
@@ -186,9 +226,11 @@ private:
                            .arg(_path));
         _exists = false;
         _stamp = FileStamp::of(_path);
-        if (!moved)
-            _stamp = now; // report once, not at every access
-        return true;
+        if (!moved) {
+            _stamp = now;           // report once, not at every access
+            _damagedInPlace = true; // and never write over it
+        }
+        return moved;
     }
 
     // Called with _mutex and the folder lock held.
@@ -217,6 +259,7 @@ private:
     FileStamp _stamp;
     bool _loaded = false;
     bool _exists = false;
+    bool _damagedInPlace = false;
     bool _lastWriteOk = true;
 };
 

@@ -1,6 +1,8 @@
 #include "Workspace.h"
 
+#include "FileSystem.h"
 #include "MainThread.h"
+#include "RuntimeFolder.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -18,6 +20,9 @@
 #include <gio/gio.h>
 #pragma pop_macro("signals")
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -36,6 +41,48 @@ bool openWithDesktop(const QUrl& url) {
     // Desktop services belong to the GUI thread.
     MainThread::perform([url] { QDesktopServices::openUrl(url); });
     return true;
+}
+
+const QString kPagePrefix = QStringLiteral("open-url-");
+const QString kPageSuffix = QStringLiteral(".html");
+// Long enough for a browser that is still starting to read its page.
+constexpr auto kPageLifetime = std::chrono::minutes(5);
+
+// The URL as a JavaScript string's content: only characters that mean nothing to the script or the HTML
+// around it stay as they are.
+QString scriptEscaped(const QString& text) {
+    QString escaped;
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber() || QStringView(u"-._~:/?#[]@!$()*+,;=%").contains(c))
+            escaped += c;
+        else
+            escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return escaped;
+}
+
+// A page that sends the browser on to the URL, in a new file readable by this user only. Its path, or
+// empty when it could not be written.
+QString writeForwardingPage(const QString& folder, const QUrl& url) {
+    const QString target = url.toString(QUrl::FullyEncoded);
+    const QString html = target.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&#39;"));
+    const QByteArray page = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
+                                           "<meta http-equiv=\"refresh\" content=\"0; url=%1\">\n"
+                                           "<script>location.replace(\"%2\");</script>\n"
+                                           "</head><body><a href=\"%1\">%1</a></body></html>\n")
+                                .arg(html, scriptEscaped(target))
+                                .toUtf8();
+    QByteArray path =
+        FileSystem::encodedName(folder + QLatin1Char('/') + kPagePrefix + QStringLiteral("XXXXXX") + kPageSuffix);
+    // Made new, never over anything, with mode 0600.
+    FileDescriptor fd(::mkstemps(path.data(), int(kPageSuffix.size())));
+    if (!fd)
+        return {};
+    if (FileSystem::writeAll(fd.get(), page) != 0 || FileSystem::close(fd) != 0) {
+        ::unlink(path.constData());
+        return {};
+    }
+    return QFile::decodeName(path);
 }
 
 void openParentFolder(const QString& path) {
@@ -67,6 +114,30 @@ bool isKdeDesktop() {
     return desktops.contains(QStringLiteral("KDE"), Qt::CaseInsensitive);
 }
 
+// A value in a desktop-entry file: a line end in a path must not start a line (a key) of its own.
+QString desktopEntryValue(const QString& text) {
+    QString out;
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case '\n':
+            out += QStringLiteral("\\n");
+            break;
+        case '\t':
+            out += QStringLiteral("\\t");
+            break;
+        case '\r':
+            out += QStringLiteral("\\r");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
 // The folder's ".directory" with "Icon=" in its [Desktop Entry] group, every other line kept.
 void writeKdeDirectoryFile(const QString& folderPath, const QString& iconPath) {
     const QString path = folderPath + QStringLiteral("/.directory");
@@ -80,7 +151,7 @@ void writeKdeDirectoryFile(const QString& folderPath, const QString& iconPath) {
         while (!lines.isEmpty() && lines.constLast().isEmpty())
             lines.removeLast();
     }
-    const QString iconLine = QStringLiteral("Icon=") + iconPath;
+    const QString iconLine = QStringLiteral("Icon=") + desktopEntryValue(iconPath);
     qsizetype group = -1;
     qsizetype iconAt = -1;
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -127,6 +198,26 @@ bool Workspace::openURL(const QUrl& url) {
         opener = g_opener;
     }
     return opener ? opener(url) : openWithDesktop(url);
+}
+
+bool Workspace::openURLPrivately(const QUrl& url) {
+    if (url.scheme() != QStringLiteral("https") && url.scheme() != QStringLiteral("http"))
+        return false;
+    Opener opener;
+    {
+        std::lock_guard lock(g_mutex);
+        opener = g_opener;
+    }
+    if (opener)
+        return opener(url);
+    const QString folder = RuntimeFolder::path();
+    if (folder.isEmpty())
+        return false;
+    FileSystem::removeOldFiles(
+        folder, [](const QString& name) { return name.startsWith(kPagePrefix) && name.endsWith(kPageSuffix); },
+        std::chrono::system_clock::now() - kPageLifetime, 0);
+    const QString page = writeForwardingPage(folder, url);
+    return !page.isEmpty() && openURL(QUrl::fromLocalFile(page));
 }
 
 void Workspace::setOpener(Opener opener) {

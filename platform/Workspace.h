@@ -20,6 +20,13 @@ public:
     // xdg-open in a program without a GUI (the headless tools).
     static bool openURL(const QUrl& url);
 
+    // Opens an http or https URL that carries a secret (a session ticket) without putting it on a command
+    // line, where every local user could read it: the desktop is handed the file:// URL of a page that only
+    // this user can read, in the runtime folder, which sends the browser on to the URL. Earlier pages are
+    // removed once they are a few minutes old. False (nothing opened) for another scheme or without a
+    // private folder; with a replaced opener, the opener gets the URL itself.
+    static bool openURLPrivately(const QUrl& url);
+
     // Replaces how URLs are opened (a test records them instead); an empty function restores the default.
     using Opener = std::function<bool(const QUrl&)>;
     static void setOpener(Opener opener);

@@ -8,6 +8,8 @@
 
 namespace {
 
+// Markup escaped; characters that XML does not allow at all (control characters other than tab and line
+// ends, U+FFFE, U+FFFF), which a file name may hold, are left out: one would make KDE drop the whole file.
 QString escaped(const QString& text) {
     QString out;
     out.reserve(text.size());
@@ -25,8 +27,14 @@ QString escaped(const QString& text) {
         case '"':
             out += QStringLiteral("&quot;");
             break;
-        default:
+        case '\t':
+        case '\n':
+        case '\r':
             out += c;
+            break;
+        default:
+            if (c.unicode() >= 0x20 && c.unicode() != 0xfffe && c.unicode() != 0xffff)
+                out += c;
         }
     }
     return out;

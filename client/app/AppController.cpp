@@ -18,6 +18,7 @@
 #include "DVStatusWindow.h"
 #include "DVUpdaterSwitch.h"
 #include "DVUpdaterWindow.h"
+#include "DVWindow.h"
 #include "LogStartup.h"
 #include "MainThread.h"
 #include "PreferencesController.h"
@@ -67,6 +68,7 @@ void presentAlert(const QString& messageText, const QString& informativeText, co
     QString informative = informativeText;
     informative.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     box.setInformativeText(informative);
+    DVWindow::showTextsPlain(&box);
     box.addButton(button, QMessageBox::AcceptRole);
     box.exec();
 }

@@ -371,7 +371,7 @@ void DVFetchWebServices::launchDocuvaneSelector() {
                                                 {QStringLiteral("No valid service URL to open:"), text});
             return;
         }
-        Workspace::openURL(url);
+        Workspace::openURLPrivately(url);
     });
 }
 

@@ -96,6 +96,7 @@ std::unique_ptr<QMessageBox> DVDropboxMissingWarning::invalidFolderAlert(const Q
     auto alert = std::make_unique<QMessageBox>(QMessageBox::Warning, QStringLiteral("Docuvane Fetch"),
                                                QStringLiteral("Docuvane Drop"), QMessageBox::Ok);
     alert->setInformativeText(QStringLiteral("Invalid Docuvane Drop Folder: %1").arg(folderName));
+    DVWindow::showTextsPlain(alert.get());
     alert->setWindowModality(Qt::ApplicationModal);
     // Wide enough that the folder's name stays on the line of its explanation.
     DVWindow::widenMessageBox(alert.get(), 340);

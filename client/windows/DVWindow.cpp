@@ -79,6 +79,13 @@ void DVWindow::widenMessageBox(QMessageBox* box, int width) {
                       grid->columnCount());
 }
 
+void DVWindow::showTextsPlain(QMessageBox* box) {
+    box->setTextFormat(Qt::PlainText);
+    // The box's own format does not reach the informative text's label.
+    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
+}
+
 void DVWindow::reject() {
     close();
 }

@@ -29,6 +29,9 @@ public:
 
     // Keeps a message box at least this wide, so that a path in its text does not wrap into a narrow column.
     static void widenMessageBox(QMessageBox* box, int width);
+    // Shows a message box's text and informative text as they are, never as markup: they carry file names
+    // and the service's words. Called once the informative text is set.
+    static void showTextsPlain(QMessageBox* box);
 
     // Escape is the close box.
     void reject() override;

@@ -140,6 +140,7 @@ void PreferencesController::changeDropboxFolder() {
         question->addButton(DVKey(QStringLiteral("Cancel")), QMessageBox::RejectRole);
         question->setDefaultButton(move);
         question->setInformativeText(newPath);
+        DVWindow::showTextsPlain(question);
         DVWindow::widenMessageBox(question, 380);
         question->setAttribute(Qt::WA_DeleteOnClose);
         question->setWindowModality(Qt::WindowModal);

@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -110,30 +111,80 @@ private slots:
         QCOMPARE(activation.size(), 1);
     }
 
-    // Under /tmp the folder must be this user's alone, or another user could take the socket's place.
-    void sharedTmpFolderRefused() {
-        const QString folder = QStringLiteral("/tmp/dv-singleinstance-test-%1").arg(QCoreApplication::applicationPid());
-        QVERIFY(QDir().mkpath(folder));
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                          QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
-        SingleInstance open(QStringLiteral("docuvane-fetch"), folder);
-        QVERIFY(!open.tryBecomePrimary());
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        SingleInstance closed(QStringLiteral("docuvane-fetch"), folder);
-        QVERIFY(closed.tryBecomePrimary());
-        QDir(folder).removeRecursively();
+    // The lock and the socket live where only this user may write: $XDG_RUNTIME_DIR when it is such a
+    // folder, else a private folder in the cache folder; never a folder another user could have made.
+    void runtimeFolder_data() {
+        QTest::addColumn<QString>("runtime");  // XDG_RUNTIME_DIR: unset, relative, or a folder of this mode
+        QTest::addColumn<QString>("fallback"); // the cache folder's runtime folder before: "", or its mode
+        QTest::addColumn<QString>("expected"); // runtime, fallback or none
+        QTest::newRow("runtime folder") << "0700"
+                                        << ""
+                                        << "runtime";
+        QTest::newRow("runtime folder others may read") << "0755"
+                                                        << ""
+                                                        << "runtime";
+        QTest::newRow("unset") << "unset"
+                               << ""
+                               << "fallback";
+        QTest::newRow("relative") << "relative"
+                                  << ""
+                                  << "fallback";
+        QTest::newRow("group may write") << "0770"
+                                         << ""
+                                         << "fallback";
+        QTest::newRow("others may write") << "1777"
+                                          << ""
+                                          << "fallback";
+        QTest::newRow("another user's") << "0700 nobody"
+                                        << ""
+                                        << "fallback";
+        QTest::newRow("fallback made open by this user") << "unset"
+                                                         << "0777"
+                                                         << "fallback";
+        QTest::newRow("fallback made by another user") << "unset"
+                                                       << "0700 nobody"
+                                                       << "none";
     }
-
-    void defaultFolder() {
+    void runtimeFolder() {
+        QFETCH(QString, runtime);
+        QFETCH(QString, fallback);
+        QFETCH(QString, expected);
+        if ((runtime + fallback).contains("nobody") && ::geteuid() != 0)
+            QSKIP("giving a folder to another user needs root");
+        QTemporaryDir dir;
+        const auto make = [](const QString& path, const QString& how) {
+            QDir().mkpath(path);
+            ::chmod(QFile::encodeName(path).constData(), how.section(' ', 0, 0).toUInt(nullptr, 8));
+            return !how.endsWith("nobody") || ::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0;
+        };
+        const QString runtimePath = dir.filePath("run");
+        const QString fallbackPath = dir.filePath("cache/xdg-runtime");
+        if (runtime.startsWith('0') || runtime.startsWith('1'))
+            QVERIFY(make(runtimePath, runtime));
+        if (!fallback.isEmpty())
+            QVERIFY(make(fallbackPath, fallback));
         const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-        QTemporaryDir runtime;
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-        QCOMPARE(SingleInstance::defaultDirectory(), runtime.path());
-        qputenv("XDG_RUNTIME_DIR", "relative/path");
-        QCOMPARE(SingleInstance::defaultDirectory(), QStringLiteral("/tmp/docuvane-%1").arg(::getuid()));
-        qunsetenv("XDG_RUNTIME_DIR");
-        QCOMPARE(SingleInstance::defaultDirectory(), QStringLiteral("/tmp/docuvane-%1").arg(::getuid()));
+        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        if (runtime == "unset")
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", runtime == "relative" ? QByteArray("run") : QFile::encodeName(runtimePath));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath("cache")));
+        const QString chosen = SingleInstance::defaultDirectory();
+        SingleInstance instance;
+        const bool primary = instance.tryBecomePrimary();
         qputenv("XDG_RUNTIME_DIR", saved);
+        qputenv("XDG_CACHE_HOME", savedCache);
+
+        QCOMPARE(chosen, expected == "runtime" ? runtimePath : expected == "fallback" ? fallbackPath : QString());
+        QCOMPARE(primary, expected != "none");
+        if (expected == "fallback")
+            QCOMPARE(QFileInfo(fallbackPath).permissions() & 0x0077, QFileDevice::Permissions());
+        // A folder given by path is refused as well where others may write.
+        if (runtime == "1777") {
+            SingleInstance open(QStringLiteral("docuvane-fetch"), runtimePath);
+            QVERIFY(!open.tryBecomePrimary());
+        }
     }
 
     // The lock of another process: a killed holder leaves nothing behind, a live one keeps us out. Last in

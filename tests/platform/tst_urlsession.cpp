@@ -6,7 +6,9 @@
 #include <QtTest>
 
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <future>
 
@@ -180,28 +182,70 @@ private slots:
         QCOMPARE(stopped.pieces, 1);
     }
 
-    void untrustedCertificateIsRefused() {
+    // TLS peers are verified; a request that starts on TLS may be redirected on TLS only, while a plain
+    // one keeps following to either. "<plain>" and "<tls>" are two local servers that redirect on request.
+    void tlsAndRedirects_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("trusted"); // the TLS server's certificate
+        QTest::addColumn<qint64>("errorCode");
+        row("untrusted certificate", QStringLiteral("<tls>/landed"), false,
+            qint64(DVError::URLErrorSecureConnectionFailed));
+        row("trusted certificate", QStringLiteral("<tls>/landed"), true, qint64(0));
+        row("https to https", QStringLiteral("<tls>/to-tls"), true, qint64(0));
+        row("https to http refused", QStringLiteral("<tls>/to-plain"), true, qint64(DVError::URLErrorUnsupportedURL));
+        row("http to http", QStringLiteral("<plain>/to-plain"), true, qint64(0));
+        row("http to https", QStringLiteral("<plain>/to-tls"), true, qint64(0));
+    }
+
+    void tlsAndRedirects() {
+        QFETCH(QString, url);
+        QFETCH(bool, trusted);
+        QFETCH(qint64, errorCode);
         EVP_PKEY* key = EVP_RSA_gen(2048);
         X509* cert = X509_new();
+        X509_set_version(cert, 2);
         X509_gmtime_adj(X509_getm_notBefore(cert), 0);
         X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
         X509_set_pubkey(cert, key);
         X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
                                    reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
         X509_set_issuer_name(cert, X509_get_subject_name(cert));
+        X509_EXTENSION* names = X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, "IP:127.0.0.1");
+        X509_add_ext(cert, names, -1);
+        X509_EXTENSION_free(names);
         X509_sign(cert, key, EVP_sha256());
-        httplib::SSLServer server(cert, key);
+        BIO* pem = BIO_new(BIO_s_mem());
+        PEM_write_bio_X509(pem, cert);
+        char* pemData = nullptr;
+        const long pemSize = BIO_get_mem_data(pem, &pemData);
+        URLSession::setTrustedCertificates(trusted ? QByteArray(pemData, pemSize) : QByteArray());
+        BIO_free(pem);
+        httplib::SSLServer tls(cert, key);
+        httplib::Server plain;
         X509_free(cert);
         EVP_PKEY_free(key);
-        server.Get(".*",
-                   [](const auto&, httplib::Response& response) { response.set_content("secret", "text/plain"); });
-        const int port = server.bind_to_any_port("127.0.0.1");
-        std::thread thread([&] { server.listen_after_bind(); });
-        QTRY_VERIFY_WITH_TIMEOUT(server.is_running(), 10000);
-        const Outcome outcome = send(URLRequest::get(QStringLiteral("https://127.0.0.1:%1/").arg(port).toLatin1()));
-        server.stop();
-        thread.join();
-        QCOMPARE(outcome.error ? outcome.error->code() : 0, qint64(DVError::URLErrorSecureConnectionFailed));
+        const int tlsPort = tls.bind_to_any_port("127.0.0.1");
+        const int plainPort = plain.bind_to_any_port("127.0.0.1");
+        const std::string bases[] = {"https://127.0.0.1:" + std::to_string(tlsPort),
+                                     "http://127.0.0.1:" + std::to_string(plainPort)};
+        for (httplib::Server* server : {static_cast<httplib::Server*>(&tls), &plain}) {
+            server->set_keep_alive_max_count(1); // stopping never waits on a kept connection
+            server->Get("/to-tls", [&](const auto&, auto& response) { response.set_redirect(bases[0] + "/landed"); });
+            server->Get("/to-plain", [&](const auto&, auto& response) { response.set_redirect(bases[1] + "/landed"); });
+            server->Get("/landed", [](const auto&, auto& response) { response.set_content("landed", "text/plain"); });
+        }
+        std::thread tlsThread([&] { tls.listen_after_bind(); });
+        std::thread plainThread([&] { plain.listen_after_bind(); });
+        QTRY_VERIFY_WITH_TIMEOUT(tls.is_running() && plain.is_running(), 10000);
+        url.replace("<tls>", QString::fromStdString(bases[0])).replace("<plain>", QString::fromStdString(bases[1]));
+        const Outcome outcome = send(URLRequest::get(url.toLatin1()));
+        URLSession::setTrustedCertificates({});
+        tls.stop();
+        plain.stop();
+        tlsThread.join();
+        plainThread.join();
+        QCOMPARE(outcome.error ? outcome.error->code() : 0, errorCode);
+        QCOMPARE(outcome.body, errorCode ? std::optional<QByteArray>() : std::optional<QByteArray>("landed"));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "TestHome.h"
+#include "TestRows.h"
 #include "Workspace.h"
 
 #include <QDBusConnection>
@@ -94,34 +95,104 @@ private slots:
         QDBusConnection::disconnectFromBus("file-manager");
     }
 
+    // A URL with a secret reaches the desktop as the file:// URL of a page only this user can read, which
+    // forwards to it; earlier pages go once they are old. "xdg-open" here records what it was given.
+    void openURLPrivately_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("ticket") << "https://127.0.0.1:9/htmlclient/index.html?ticket=AbC%2B%2F%3D" << true;
+        QTest::newRow("quotes and markup") << "http://h/p?a='x'&b=\"</script><b>\\u0041" << true;
+        QTest::newRow("not http") << "javascript:alert(1)" << false;
+    }
+    void openURLPrivately() {
+        QFETCH(QString, url);
+        QFETCH(bool, opened);
+        QTemporaryDir dir;
+        const QString runtime = dir.filePath("run");
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile tool(dir.filePath("xdg-open"));
+        QVERIFY(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\ncd \"$(dirname \"$0\")\"\n"
+                   "page=\"${1#file://}\"; stat -c %a \"$page\" > mode; cat \"$page\" > page; echo \"$*\" > args.new\n"
+                   "mv args.new args\n");
+        tool.close();
+        tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
+        QFile old(runtime + "/open-url-old.html"), fresh(runtime + "/open-url-fresh.html");
+        QVERIFY(old.open(QIODevice::WriteOnly) && fresh.open(QIODevice::WriteOnly));
+        QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime));
+        const QByteArray savedPath = qgetenv("PATH"), savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("PATH", QFile::encodeName(dir.path()) + ":" + savedPath);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        Workspace::setOpener({});
+        const bool result = Workspace::openURLPrivately(QUrl(url));
+        initTestCase();
+        qputenv("PATH", savedPath);
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+
+        QCOMPARE(result, opened);
+        QCOMPARE(QDir(runtime).entryList(QDir::Files).size(), 2); // the new page instead of the old one
+        QCOMPARE(QFile::exists(old.fileName()), !opened);
+        if (!opened)
+            return;
+        QTRY_VERIFY(QFile::exists(dir.filePath("args")));
+        const QString target = QUrl(url).toString(QUrl::FullyEncoded);
+        const QString args = QString::fromUtf8(readAll(dir.filePath("args"))).trimmed();
+        QVERIFY2(args.startsWith("file://" + runtime + "/open-url-") && !args.contains("?"), qPrintable(args));
+        QCOMPARE(readAll(dir.filePath("mode")), QByteArray("600\n"));
+        // What a browser reads from the page: the refresh's address unescaped as HTML, the script's as JavaScript.
+        const QString page = QString::fromUtf8(readAll(dir.filePath("page")));
+        const QString refresh = QRegularExpression("content=\"0; url=([^\"]*)\"").match(page).captured(1);
+        QCOMPARE(QString(refresh)
+                     .replace("&#39;", "'")
+                     .replace("&quot;", "\"")
+                     .replace("&lt;", "<")
+                     .replace("&gt;", ">")
+                     .replace("&amp;", "&"),
+                 target);
+        QString script = QRegularExpression("location.replace\\(\"([^\"]*)\"\\)").match(page).captured(1);
+        for (QRegularExpressionMatch m; (m = QRegularExpression("\\\\u([0-9a-f]{4})").match(script)).hasMatch();)
+            script.replace(m.capturedStart(), 6, QChar(m.captured(1).toUShort(nullptr, 16)));
+        QCOMPARE(script, target);
+    }
+
     // KDE's ".directory" file: only where KDE is the desktop, other content kept, written only on change.
     void kdeDirectoryFile_data() {
         QTest::addColumn<QString>("desktop");
         QTest::addColumn<QByteArray>("before"); // null: no file
         QTest::addColumn<QByteArray>("after");  // null: no file
-        QTest::newRow("KDE, no file") << "KDE" << QByteArray() << QByteArray("[Desktop Entry]\nIcon=ICON\n");
-        QTest::newRow("KDE among others") << "ubuntu:KDE" << QByteArray() << QByteArray("[Desktop Entry]\nIcon=ICON\n");
-        QTest::newRow("KDE, other keys and groups kept")
-            << "KDE" << QByteArray("[Desktop Entry]\nName=Fetch\n\n[Other]\nIcon=keep\n")
-            << QByteArray("[Desktop Entry]\nIcon=ICON\nName=Fetch\n\n[Other]\nIcon=keep\n");
-        QTest::newRow("KDE, older icon replaced") << "KDE" << QByteArray("[Desktop Entry]\nIcon=/old.png\nName=Fetch\n")
-                                                  << QByteArray("[Desktop Entry]\nIcon=ICON\nName=Fetch\n");
-        QTest::newRow("KDE, group missing")
-            << "KDE" << QByteArray("[Other]\nA=1\n") << QByteArray("[Other]\nA=1\n\n[Desktop Entry]\nIcon=ICON\n");
-        QTest::newRow("GNOME") << "GNOME" << QByteArray() << QByteArray();
-        QTest::newRow("GNOME keeps a file") << "GNOME" << QByteArray("[Desktop Entry]\nIcon=/old.png\n")
-                                            << QByteArray("[Desktop Entry]\nIcon=/old.png\n");
-        QTest::newRow("name only like KDE") << "KDEish" << QByteArray() << QByteArray();
-        QTest::newRow("no desktop") << "" << QByteArray() << QByteArray();
+        QTest::addColumn<QString>("iconName");
+        QTest::addColumn<QByteArray>("written"); // the icon's name as the file holds it
+        const auto on = [](const char* name, const char* desktop, const QByteArray& before, const QByteArray& after,
+                           const QString& iconName = "FolderIcon.png", const QByteArray& written = "FolderIcon.png") {
+            row(name, QString(desktop), before, after, iconName, written);
+        };
+        const QByteArray none;
+        on("KDE, no file", "KDE", none, "[Desktop Entry]\nIcon=ICON\n");
+        on("KDE among others", "ubuntu:KDE", none, "[Desktop Entry]\nIcon=ICON\n");
+        on("KDE, other keys and groups kept", "KDE", "[Desktop Entry]\nName=Fetch\n\n[Other]\nIcon=keep\n",
+           "[Desktop Entry]\nIcon=ICON\nName=Fetch\n\n[Other]\nIcon=keep\n");
+        on("KDE, older icon replaced", "KDE", "[Desktop Entry]\nIcon=/old.png\nName=Fetch\n",
+           "[Desktop Entry]\nIcon=ICON\nName=Fetch\n");
+        on("KDE, group missing", "KDE", "[Other]\nA=1\n", "[Other]\nA=1\n\n[Desktop Entry]\nIcon=ICON\n");
+        on("GNOME", "GNOME", none, none);
+        on("GNOME keeps a file", "GNOME", "[Desktop Entry]\nIcon=/old.png\n", "[Desktop Entry]\nIcon=/old.png\n");
+        on("name only like KDE", "KDEish", none, none);
+        on("no desktop", "", none, none);
+        // A line end in the path is escaped, so it cannot add a key of its own.
+        on("KDE, escapes", "KDE", none, "[Desktop Entry]\nIcon=ICON\n", "a\\b\nHidden=true\r\t.png",
+           "a\\\\b\\nHidden=true\\r\\t.png");
     }
     void kdeDirectoryFile() {
         QFETCH(QString, desktop);
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
+        QFETCH(QString, iconName);
+        QFETCH(QByteArray, written);
         qputenv("XDG_CURRENT_DESKTOP", desktop.toUtf8());
         QTemporaryDir dir;
         const QString folder = dir.filePath("Docuvane Fetch");
-        const QString icon = dir.filePath("Docuvane Fetch.app/Contents/Resources/FolderIcon.png");
+        const QString icon = dir.filePath("Docuvane Fetch.app/Contents/Resources/") + iconName;
         QDir().mkpath(folder);
         const QString file = folder + "/.directory";
         if (!before.isNull()) {
@@ -130,7 +201,7 @@ private slots:
             existing.write(before);
         }
         Workspace::setFolderIcon(folder, icon);
-        after.replace("ICON", icon.toUtf8());
+        after.replace("ICON", dir.filePath("Docuvane Fetch.app/Contents/Resources/").toUtf8() + written);
         QCOMPARE(QFile::exists(file), !after.isNull());
         QCOMPARE(readAll(file), after);
         // Validation sets the icon at every menu opening: the second time, the file stays as it is.

@@ -141,6 +141,8 @@ private slots:
     void kdePlacesKeptIntact_data() {
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("added"); // "@F" is where the new place goes
+        QTest::addColumn<QString>("name");     // the folder's
+        QTest::addColumn<QByteArray>("place"); // its href after "places/", then its title
         const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE xbel>\n"
                                 "<xbel xmlns:bookmark=\"http://www.freedesktop.org/standards/desktop-bookmarks\" "
                                 "xmlns:kdepriv=\"http://www.kde.org/kdepriv\">\n"
@@ -152,26 +154,32 @@ private slots:
                                 "</metadata><kdepriv:x a=\"&amp;\"/></info>\n </bookmark>\n";
         const QByteArray rest = " <!-- a comment -->\n <separator/>\n <bookmark href=\"remote:/\"><title>Network"
                                 "</title></bookmark>\n</xbel>\n";
-        QTest::newRow("KDE's own file") << head + home + rest << head + "@F" + home + rest;
-        QTest::newRow("no places yet") << QByteArray("<xbel>\n</xbel>\n") << QByteArray("<xbel>\n@F</xbel>\n");
+        const QString name = QStringLiteral("Fetch & Co");
+        const QByteArray place = "Fetch%20&amp;%20Co\">\n  <title>Fetch &amp; Co";
+        QTest::newRow("KDE's own file") << head + home + rest << head + "@F" + home + rest << name << place;
+        QTest::newRow("no places yet") << QByteArray("<xbel>\n</xbel>\n") << QByteArray("<xbel>\n@F</xbel>\n") << name
+                                       << place;
+        // Characters XML forbids are left out of the title; the address keeps them, percent-encoded.
+        QTest::newRow("control characters") << QByteArray("<xbel>\n</xbel>\n") << QByteArray("<xbel>\n@F</xbel>\n")
+                                            << "F\x01\x1f\tx" << QByteArray("F%01%1F%09x\">\n  <title>F\tx");
     }
 
     void kdePlacesKeptIntact() {
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, added);
-        const QUrl url = SharedFileListUtilities::fileURLWithPath(folder("Fetch & Co"));
+        QFETCH(QString, name);
+        QFETCH(QByteArray, place);
+        const QUrl url = SharedFileListUtilities::fileURLWithPath(folder(name));
         write(kdePlaces(), before);
 
         _lists.addToFavorites(url);
-        const QByteArray place =
-            withHome(" <bookmark href=\"file://@H/places/Fetch%20&amp;%20Co\">\n  <title>Fetch &amp; Co</title>\n"
-                     " </bookmark>\n");
-        QCOMPARE(read(kdePlaces()), added.replace("@F", place));
+        const QByteArray element = withHome(" <bookmark href=\"file://@H/places/" + place + "</title>\n </bookmark>\n");
+        QCOMPARE(read(kdePlaces()), added.replace("@F", element));
         QXmlStreamReader reader(read(kdePlaces()));
         while (!reader.atEnd())
             reader.readNext();
         QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
-        QVERIFY(read(bookmarks()).startsWith(withHome("file://@H/places/Fetch%20&%20Co\n")));
+        QVERIFY(read(bookmarks()).startsWith(withHome("file://@H/places/") + QUrl::toPercentEncoding(name, "/&")));
 
         QFile::remove(bookmarks()); // the KDE file alone must answer
         QVERIFY(_lists.isInFavorites(url));

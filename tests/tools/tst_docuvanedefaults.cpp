@@ -59,8 +59,19 @@ private slots:
         QCOMPARE(read.out, printed + "\n");
     }
 
+    // Given on the command line, or with "-" on standard input (so that it never stands in one).
+    void passwordIsStoredEnciphered_data() {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QByteArray>("input");
+        QTest::newRow("argument") << "s3cr3t" << QByteArray();
+        QTest::newRow("standard input") << "-" << QByteArray("s3cr3t\nsecond line\n");
+        QTest::newRow("standard input, no line end") << "-" << QByteArray("s3cr3t");
+    }
+
     void passwordIsStoredEnciphered() {
-        QCOMPARE(run({"write", kDomain, "password", "-password", "s3cr3t"}).status, 0);
+        QFETCH(QString, argument);
+        QFETCH(QByteArray, input);
+        QCOMPARE(run({"write", kDomain, "password", "-password", argument}, QString(), input).status, 0);
         const QString printed = run({"read", kDomain, "password"}).out.trimmed();
         QCOMPARE(printed, QStringLiteral("<%1>").arg(QString::fromLatin1(encryptPassword("s3cr3t").toHex())));
         const QString key = QString::fromLatin1(QByteArray(kDVPasswordKey).leftJustified(32, '\0').toHex());

@@ -57,6 +57,13 @@ void type(QLineEdit* field, const QString& text) {
     }
 }
 
+// The text a label shows, as the user would select and copy it: markup shown as such, or its rendering.
+QString shownText(QLabel* label) {
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setSelection(0, int(label->text().size()));
+    return label->selectedText();
+}
+
 template <typename T> T* part(QDialog* window, const char* name) {
     T* found = window->findChild<T*>(QLatin1String(name));
     if (!found)
@@ -764,6 +771,27 @@ private slots:
                     QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
             }
         }
+    }
+
+    // Status lines and messages carry the service's words and file names: shown as they are, never as markup.
+    void textsShownAsTheyAre() {
+        const QString markup = QStringLiteral("<b>x</b> &amp;");
+        SetupLikeWindows windows(&_delegate);
+        QStringList checked;
+        for (QDialog* window : windows.all()) {
+            for (QLabel* label : window->findChildren<QLabel*>()) {
+                if (!label->objectName().contains(QRegularExpression("^_message$|^_status$|Status$")))
+                    continue;
+                label->setText(markup);
+                QCOMPARE(shownText(label), markup);
+                checked << label->objectName();
+            }
+        }
+        QCOMPARE(checked.size(), 6);
+        const auto alert = DVDropboxMissingWarning::invalidFolderAlert(markup);
+        auto* informative = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+        QVERIFY(informative);
+        QCOMPARE(shownText(informative), QStringLiteral("Invalid Docuvane Drop Folder: ") + markup);
     }
 
 private:

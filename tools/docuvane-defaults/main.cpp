@@ -17,13 +17,15 @@ namespace {
 const char kUsage[] = "usage:\n"
                       "  docuvane-defaults read <domain> [<key>]\n"
                       "  docuvane-defaults write <domain> <key> [-string|-int|-float|-bool|-data] <value>\n"
-                      "  docuvane-defaults write <domain> <key> -password <text>\n"
+                      "  docuvane-defaults write <domain> <key> -password <text>|-\n"
                       "  docuvane-defaults delete <domain> [<key>]\n"
                       "\n"
                       "Settings live in $XDG_CONFIG_HOME/docuvane/<domain>.plist ($HOME/.config when unset).\n"
                       "read prints strings as they are, numbers in decimal, booleans as 1 or 0, data as\n"
                       "<lowercase hex> and a whole domain as its property list. -bool takes YES, NO, true,\n"
-                      "false, 1 or 0; -data takes hex; -password stores the text enciphered, as data.\n";
+                      "false, 1 or 0; -data takes hex; -password stores the text enciphered, as data, and\n"
+                      "with - reads it from the first line of standard input, so that it never stands in a\n"
+                      "command line that other users can read.\n";
 
 enum ExitStatus { Success = 0, NotFound = 1, Usage = 2 };
 
@@ -103,6 +105,16 @@ std::optional<QVariant> parseValue(const QString& type, const QString& text) {
     return std::nullopt;
 }
 
+// The first line of standard input, without its line end.
+QString firstInputLine() {
+    QByteArray line;
+    for (int c; (c = std::getchar()) != EOF && c != '\n';)
+        line.append(char(c));
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromLocal8Bit(line);
+}
+
 int read(const QStringList& args) {
     if (args.size() < 1 || args.size() > 2)
         return usage();
@@ -132,7 +144,8 @@ int write(const QStringList& args) {
         return usage(QStringLiteral("not a domain name: %1").arg(domain));
     const QString& key = args[1];
     const QString type = args.size() == 4 ? args[2] : QStringLiteral("-string");
-    const QString& text = args.back();
+    const QString text =
+        type == QLatin1String("-password") && args.back() == QLatin1String("-") ? firstInputLine() : args.back();
     const std::optional<QVariant> value = parseValue(type, text);
     if (!value)
         return usage(QStringLiteral("cannot store \"%1\" as %2").arg(text, type));
