@@ -138,6 +138,10 @@ private slots:
         QTest::newRow("the owner's case does not") << QStringList{"ORG.GNOME.NAUTILUS|Docuvane Fetch"} << 1;
         QTest::newRow("another folder in front ends the scan")
             << QStringList{"org.gnome.Nautilus|Downloads", "org.gnome.Nautilus|Docuvane Fetch"} << 0;
+        QTest::newRow("a dialog in front ends the scan")
+            << QStringList{"org.gnome.Nautilus|Delete Permanently?", "org.gnome.Nautilus|Docuvane Fetch"} << 0;
+        QTest::newRow("a modal dialog stands above and is passed over")
+            << QStringList{"org.gnome.Nautilus|Delete Permanently?|8", "org.gnome.Nautilus|Docuvane Fetch"} << 1;
         QTest::newRow("unreadable, other layers and ownerless windows are passed over")
             << QStringList{"org.gnome.Nautilus|Docuvane Fetch|0|0",
                            "gnome-shell|-|20",
