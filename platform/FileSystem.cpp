@@ -47,8 +47,22 @@ bool readFully(int fd, char* buffer, size_t size, off_t offset) {
     return true;
 }
 
-int removeOldFilesIn(int folder, const std::function<bool(const QString&)>& matches,
-                     std::chrono::system_clock::time_point cutoff, int depthLeft) {
+// A file is looked at through a descriptor of its own, locked, and removed only while its name still
+// leads to it: a writer that locked it meanwhile, or moved it to its final name, keeps it.
+bool removeIfUnlocked(int folder, const QString& name, std::chrono::system_clock::time_point changed,
+                      std::chrono::system_clock::time_point cutoff) {
+    int error = 0;
+    const FileDescriptor file = FileSystem::openRegularFileAt(folder, name, &error);
+    if (!file)
+        return false;
+    const int locked = FileSystem::tryLock(file.get(), false);
+    if (locked == EAGAIN || (locked != 0 && changed >= cutoff))
+        return false;
+    return FileSystem::isSameFileAt(folder, name, file.get()) && FileSystem::removeFileAt(folder, name) == 0;
+}
+
+int removeUnlockedFilesIn(int folder, const std::function<bool(const QString&)>& matches,
+                          std::chrono::system_clock::time_point cutoff, int depthLeft) {
     const int listing = ::dup(folder);
     if (listing < 0)
         return 0;
@@ -67,13 +81,11 @@ int removeOldFilesIn(int folder, const std::function<bool(const QString&)>& matc
         if (!lookAt(folder, name, &info))
             continue;
         const QString decoded = QFile::decodeName(name);
-        if (S_ISDIR(info.st_mode)) {
+        if (S_ISDIR(info.st_mode))
             folders.push_back(decoded);
-        } else if (S_ISREG(info.st_mode) && matches(decoded) &&
-                   std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec) < cutoff &&
-                   ::unlinkat(folder, name.constData(), 0) == 0) {
+        else if (S_ISREG(info.st_mode) && matches(decoded) &&
+                 removeIfUnlocked(folder, decoded, std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec), cutoff))
             ++removed;
-        }
     }
     ::closedir(dir);
     if (depthLeft <= 0)
@@ -82,7 +94,7 @@ int removeOldFilesIn(int folder, const std::function<bool(const QString&)>& matc
         int error = 0;
         const FileDescriptor inner = FileSystem::openFolderAt(folder, name, &error);
         if (inner)
-            removed += removeOldFilesIn(inner.get(), matches, cutoff, depthLeft - 1);
+            removed += removeUnlockedFilesIn(inner.get(), matches, cutoff, depthLeft - 1);
     }
     return removed;
 }
@@ -232,11 +244,27 @@ bool FileSystem::sameContent(int a, int b) {
     return true;
 }
 
-int FileSystem::removeOldFiles(const QString& root, const std::function<bool(const QString&)>& matches,
-                               std::chrono::system_clock::time_point cutoff, int maxDepth) {
+int FileSystem::tryLock(int fd, bool exclusive) {
+    struct flock lock {};
+    lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET; // from the start to the end, however the file grows
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0)
+        return 0;
+    return errno == EACCES ? EAGAIN : errno;
+}
+
+bool FileSystem::isSameFileAt(int folder, const QString& name, int fd) {
+    struct stat named {};
+    struct stat open {};
+    return lookAt(folder, encodedName(name), &named) && ::fstat(fd, &open) == 0 && named.st_dev == open.st_dev &&
+           named.st_ino == open.st_ino;
+}
+
+int FileSystem::removeUnlockedFiles(const QString& root, const std::function<bool(const QString&)>& matches,
+                                    std::chrono::system_clock::time_point cutoff, int maxDepth) {
     int error = 0;
     const FileDescriptor folder = openFolder(root, &error);
-    return folder ? removeOldFilesIn(folder.get(), matches, cutoff, maxDepth) : 0;
+    return folder ? removeUnlockedFilesIn(folder.get(), matches, cutoff, maxDepth) : 0;
 }
 
 FileDescriptor FileSystem::openForAppending(const QString& path, int* error) {

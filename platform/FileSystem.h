@@ -52,10 +52,19 @@ public:
     // Whether two open regular files have the same size and bytes (read from the start, positions kept).
     static bool sameContent(int a, int b);
 
+    // Tries to lock a whole open file, without waiting: shared or exclusive, held by the open file itself
+    // (not by the process), so it conflicts with every other open of the file, in this process or another,
+    // and ends when the file is closed or its process ends, however it ends. 0: locked; EAGAIN: someone
+    // holds a conflicting lock; another errno: the file system keeps no locks.
+    static int tryLock(int fd, bool exclusive);
+    // Whether a name in a folder (a link not followed) is this open file.
+    static bool isSameFileAt(int folder, const QString& name, int fd);
+
     // For each regular file under root (links never followed, at most maxDepth folders deep) whose name
-    // matches and that was last changed before the cutoff: removes it. Returns how many were removed.
-    static int removeOldFiles(const QString& root, const std::function<bool(const QString& name)>& matches,
-                              std::chrono::system_clock::time_point cutoff, int maxDepth = 32);
+    // matches and on which nobody holds a lock: removes it. On a file system that keeps no locks, only
+    // when last changed before the cutoff. Returns how many were removed.
+    static int removeUnlockedFiles(const QString& root, const std::function<bool(const QString& name)>& matches,
+                                   std::chrono::system_clock::time_point cutoff, int maxDepth = 32);
 
     // Appending to a file by its full path: opens it, or creates it with mode 0600 (owner only) together
     // with its missing folders (mode 0755).

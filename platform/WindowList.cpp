@@ -19,7 +19,7 @@ namespace {
 constexpr int kDesktopLayer = -1;
 constexpr int kUnknownKindLayer = 1;
 constexpr int kFloatingLayer = 3;
-constexpr int kDialogLayer = 8;
+constexpr int kModalLayer = 8; // modal dialogs and splash screens
 constexpr int kDockLayer = 20;
 constexpr int kNotificationLayer = 23;
 constexpr int kPopUpLayer = 101;
@@ -162,18 +162,21 @@ QString title(const X11Context& x, const xcb_get_property_reply_t* netName, cons
     return QString();
 }
 
-int layerForTypes(const X11Context& x, const std::vector<uint32_t>& types, bool transient, bool overrideRedirect) {
+int layerForTypes(const X11Context& x, const std::vector<uint32_t>& types, bool overrideRedirect, bool modal) {
     const xcb_ewmh_connection_t& e = x.ewmh;
+    // A dialog is a window like any other: in front of the file manager it hides the folder. Only a modal one
+    // stands apart, above the window it blocks.
+    const int normal = modal ? kModalLayer : 0;
     // The first type this list knows wins, as window managers read the list.
     for (uint32_t type : types) {
-        if (type == e._NET_WM_WINDOW_TYPE_NORMAL)
-            return 0;
+        if (type == e._NET_WM_WINDOW_TYPE_NORMAL || type == e._NET_WM_WINDOW_TYPE_DIALOG)
+            return normal;
         if (type == e._NET_WM_WINDOW_TYPE_DESKTOP)
             return kDesktopLayer;
         if (type == e._NET_WM_WINDOW_TYPE_DOCK)
             return kDockLayer;
-        if (type == e._NET_WM_WINDOW_TYPE_DIALOG || type == e._NET_WM_WINDOW_TYPE_SPLASH)
-            return kDialogLayer;
+        if (type == e._NET_WM_WINDOW_TYPE_SPLASH)
+            return kModalLayer;
         if (type == e._NET_WM_WINDOW_TYPE_TOOLBAR || type == e._NET_WM_WINDOW_TYPE_MENU ||
             type == e._NET_WM_WINDOW_TYPE_UTILITY)
             return kFloatingLayer;
@@ -188,8 +191,8 @@ int layerForTypes(const X11Context& x, const std::vector<uint32_t>& types, bool 
         return kUnknownKindLayer;
     if (overrideRedirect)
         return kPopUpLayer;
-    // Without a type, a transient window is a dialog and any other a normal window.
-    return transient ? kDialogLayer : 0;
+    // Without a type, a transient window is a dialog and any other a normal window: both alike here.
+    return normal;
 }
 
 struct Stacking {
@@ -240,7 +243,7 @@ std::optional<uint32_t> currentDesktop(const X11Context& x) {
 struct PendingWindow {
     xcb_window_t window;
     xcb_get_window_attributes_cookie_t attributes;
-    xcb_get_property_cookie_t wmClass, netName, name, types, states, desktop, wmState, transientFor;
+    xcb_get_property_cookie_t wmClass, netName, name, types, states, desktop, wmState;
 };
 
 std::optional<WindowDescription> describe(const X11Context& x, const PendingWindow& pending, bool managed,
@@ -260,12 +263,13 @@ std::optional<WindowDescription> describe(const X11Context& x, const PendingWind
     Reply<xcb_get_property_reply_t> states = propertyReply(x, pending.states, &gone);
     Reply<xcb_get_property_reply_t> desktop = propertyReply(x, pending.desktop, &gone);
     Reply<xcb_get_property_reply_t> wmState = propertyReply(x, pending.wmState, &gone);
-    Reply<xcb_get_property_reply_t> transientFor = propertyReply(x, pending.transientFor, &gone);
     if (gone || !attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
         return std::nullopt;
+    bool modal = false;
     for (uint32_t state : cardinals(states.get(), XCB_ATOM_ATOM)) {
         if (state == x.ewmh._NET_WM_STATE_HIDDEN)
             return std::nullopt;
+        modal = modal || state == x.ewmh._NET_WM_STATE_MODAL;
     }
     // Only a window manager sets WM_STATE; without one, being mapped is being shown.
     if (managed) {
@@ -282,8 +286,7 @@ std::optional<WindowDescription> describe(const X11Context& x, const PendingWind
     description.ownerName = ownerFromClass(wmClass.get());
     description.name = title(x, netName.get(), name.get());
     description.layer =
-        layerForTypes(x, cardinals(types.get(), XCB_ATOM_ATOM), !cardinals(transientFor.get(), XCB_ATOM_WINDOW).empty(),
-                      attributes->override_redirect != 0);
+        layerForTypes(x, cardinals(types.get(), XCB_ATOM_ATOM), attributes->override_redirect != 0, modal);
     return description;
 }
 
@@ -321,7 +324,6 @@ std::optional<QList<WindowDescription>> WindowList::onScreenWindows() {
             askProperty(x, window, x.ewmh._NET_WM_STATE, XCB_ATOM_ATOM, kListLength),
             askProperty(x, window, x.ewmh._NET_WM_DESKTOP, XCB_ATOM_CARDINAL, 1),
             askProperty(x, window, x.wmState, x.wmState, 2),
-            askProperty(x, window, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 1),
         });
     }
     QList<WindowDescription> windows;

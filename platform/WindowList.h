@@ -10,7 +10,8 @@
 struct WindowDescription {
     // Whether the window's contents can be read by others: 0 none, 1 read-only. Every X11 window can.
     int sharingState = 1;
-    // 0 for a normal application window; docks, desktops, menus, dialogs and the like have other layers.
+    // 0 for a normal application window or dialog; docks, desktops, menus, modal dialogs and the like have
+    // other layers.
     int layer = 0;
     // The owning application: the class part of WM_CLASS. Null when the window names none.
     QString ownerName;

@@ -118,7 +118,12 @@ std::optional<DVError> DVDocumentWriter::open() {
                 QStringLiteral("%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')) +
                 kTemporarySuffix;
             // Made like any new file (0666 less the umask), never over anything at the name.
-            _file = FileSystem::createFileAt(folder(), name, 0666, &error);
+            FileDescriptor file = FileSystem::createFileAt(folder(), name, 0666, &error);
+            if (file && !holdAsOwn(file.get(), name)) {
+                error = EEXIST;
+                continue;
+            }
+            _file = std::move(file);
             if (_file)
                 _temporaryName = name;
         }
@@ -127,6 +132,15 @@ std::optional<DVError> DVDocumentWriter::open() {
         return std::nullopt;
     removeMadeFolders();
     return DVError::posixError(error);
+}
+
+bool DVDocumentWriter::holdAsOwn(int fd, const QString& name) const {
+    // The lock lives as long as the file is open here, and goes with the process however it ends: a launch's
+    // sweep removes exactly the files nobody holds. A sweep that reached the new file before the lock was
+    // taken has it (it holds its own lock, or the name is gone already): the writer takes another name. A
+    // file system without locks leaves the file to the sweep's age limit.
+    const int locked = FileSystem::tryLock(fd, true);
+    return locked != EAGAIN && (locked != 0 || FileSystem::isSameFileAt(folder(), name, fd));
 }
 
 bool DVDocumentWriter::isOpen() const {
@@ -302,8 +316,8 @@ bool DVDocumentWriter::isTemporaryFileName(const QString& name) {
 int DVDocumentWriter::removeStaleTemporaryFiles(const QString& fetchFolder, std::chrono::seconds maxAge) {
     if (fetchFolder.isEmpty())
         return 0;
-    return FileSystem::removeOldFiles(fetchFolder, &DVDocumentWriter::isTemporaryFileName,
-                                      std::chrono::system_clock::now() - maxAge);
+    return FileSystem::removeUnlockedFiles(fetchFolder, &DVDocumentWriter::isTemporaryFileName,
+                                           std::chrono::system_clock::now() - maxAge);
 }
 
 void DVDocumentWriter::removeStaleTemporaryFilesInBackground(const QString& fetchFolder) {

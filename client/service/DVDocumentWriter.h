@@ -15,7 +15,9 @@
 // Writes one downloaded document into the fetch folder so that no partial file ever carries a
 // document's name and memory stays flat for any size: the body goes into a hidden temporary file
 // (".docuvane-<random>.part") in the target folder as it arrives, and the complete file is flushed to
-// disk and moved to its name without replacing anything.
+// disk and moved to its name without replacing anything. The writer holds a lock on its temporary file for
+// as long as the file exists, so that a file whose writer is gone (killed, or the machine lost power) can be
+// told from one being written by another process.
 //
 // The fetch folder is the only place a document goes: every folder on the document's path is entered
 // from the fetch folder's own descriptor without following a link, so a link on the way or at the
@@ -62,8 +64,9 @@ public:
     static QString numberedName(const QString& fileName, int number);
     // Whether a name has the form of a temporary file of this writer.
     static bool isTemporaryFileName(const QString& name);
-    // Removes the temporary files under the fetch folder that were last changed longer ago than maxAge
-    // (left by a process that was killed); returns how many. Links are never followed.
+    // Removes the temporary files under the fetch folder that no writer holds (left by a process that was
+    // killed), whatever their age; on a file system that keeps no locks, only those last changed longer
+    // ago than maxAge. Returns how many. Links are never followed; nothing but a regular file is opened.
     static int removeStaleTemporaryFiles(const QString& fetchFolder,
                                          std::chrono::seconds maxAge = std::chrono::hours(24));
     // The same on a worker thread, once per launch: the call returns at once.
@@ -72,6 +75,7 @@ public:
 private:
     std::optional<DVError> enterFolder();
     std::optional<DVError> place();
+    bool holdAsOwn(int fd, const QString& name) const;
     void discardLocked();
     void removeMadeFolders();
     DVError linkError(const QString& place) const;

@@ -3,6 +3,7 @@
 #include "DVExceptionGuard.h"
 #include "DVFetchWebServices.h"
 #include "DVSettingsKeys.h"
+#include "FileManagerWindows.h"
 #include "MainThread.h"
 #include "UserDefaults.h"
 #include "WSLogger.h"
@@ -92,6 +93,12 @@ void DVFetchWindowWatcher::updateWindowList() {
         const std::optional<QList<WindowDescription>> windows =
             _windowSource ? _windowSource() : WindowList::onScreenWindows();
         if (!windows) {
+            const std::optional<bool> shown = folderShown();
+            if (shown) {
+                if (*shown)
+                    askForCheck();
+                return;
+            }
             if (!std::exchange(_toldUnavailable, true)) {
                 const QString reason = WindowList::unavailableReason();
                 WSLogger::sharedInstance().logInfo(
@@ -109,16 +116,30 @@ void DVFetchWindowWatcher::updateWindowList() {
             // A window without a title counts as showing the folder, as the original check let it.
             if (WindowList::isFileManager(window.ownerName) &&
                 (window.name.isNull() || window.name.contains(folderName))) {
-                if (_checkAction)
-                    _checkAction();
-                else
-                    _webServices->fire(false);
+                askForCheck();
                 continue;
             }
             // Only the file-manager windows at the very front count.
             break;
         }
     });
+}
+
+std::optional<bool> DVFetchWindowWatcher::folderShown() {
+    const QString folder =
+        UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString();
+    if (_folderShownSource)
+        return _folderShownSource(folder);
+    if (!_fileManagerWindows)
+        _fileManagerWindows = std::make_unique<FileManagerWindows>();
+    return _fileManagerWindows->showsFolder(folder);
+}
+
+void DVFetchWindowWatcher::askForCheck() {
+    if (_checkAction)
+        _checkAction();
+    else
+        _webServices->fire(false);
 }
 
 void DVFetchWindowWatcher::observeValueForKeyPath(const QString& keyPath, const QObject* object,
@@ -135,6 +156,10 @@ void DVFetchWindowWatcher::observeValueForKeyPath(const QString& keyPath, const 
 
 void DVFetchWindowWatcher::setWindowSource(WindowSource source) {
     _windowSource = std::move(source);
+}
+
+void DVFetchWindowWatcher::setFolderShownSource(FolderShownSource source) {
+    _folderShownSource = std::move(source);
 }
 
 void DVFetchWindowWatcher::setCheckAction(std::function<void()> action) {

@@ -15,6 +15,7 @@
 #include <optional>
 
 class DVFetchWebServices;
+class FileManagerWindows;
 
 // The optional message a window watcher sends its delegate: a check that the watcher's own coordinator ran
 // has ended (its queue emptied), so the delegate can stop showing that documents are being checked. The
@@ -29,6 +30,9 @@ public:
 // Checks the service for new documents while the user looks at the fetch folder: while the application
 // controller's state is 1, a repeating timer reads the windows on screen, and every file-manager window at
 // the very front whose title holds the folder's name asks the watcher's own coordinator for a quiet check.
+// Where no window list can be read (a Wayland session), the file manager itself says whether a window shows
+// the fetch folder or a folder inside it; that window may be behind others, so one check per tick is asked
+// while any does.
 //
 // Everything runs on the main thread: the controller sets its state there, the timer fires there and the
 // window list is read there.
@@ -44,6 +48,9 @@ public:
 
     // Where the windows come from: front to back, or none when this session has no window list.
     using WindowSource = std::function<std::optional<QList<WindowDescription>>()>;
+    // Where there is no window list: whether a window shows the folder or one inside it, front or back; none
+    // when that cannot be told either.
+    using FolderShownSource = std::function<std::optional<bool>(const QString& folderPath)>;
 
     // delegate: the application controller, which outlives the watcher; it is not owned. The coordinator is
     // made with it as its owner (when it is one) and never downloads. The check interval is read here, once.
@@ -73,20 +80,26 @@ public:
     void observeValueForKeyPath(const QString& keyPath, const QObject* object, const DVKeyValueChange& change,
                                 void* context) override;
 
-    // Replace the window list and the coordinator's quiet check (tests).
+    // Replace the window list, the file manager's answer and the coordinator's quiet check (tests).
     void setWindowSource(WindowSource source);
+    void setFolderShownSource(FolderShownSource source);
     void setCheckAction(std::function<void()> action);
 
 private:
     static double readInterval();
     void coordinatorQueueEmptied();
+    std::optional<bool> folderShown();
+    void askForCheck();
 
     std::atomic<QObject*> _delegate;
     const double _interval;
     std::unique_ptr<DVFetchWebServices> _webServices;
     mutable QMutex _mutex;
-    std::shared_ptr<Timer> _timer;      // guarded by _mutex
-    WindowSource _windowSource;         // main thread
+    std::shared_ptr<Timer> _timer;        // guarded by _mutex
+    WindowSource _windowSource;           // main thread
+    FolderShownSource _folderShownSource; // main thread
+    // Asked from the first scan that finds no window list on; main thread.
+    std::unique_ptr<FileManagerWindows> _fileManagerWindows;
     std::function<void()> _checkAction; // main thread
     bool _toldUnavailable = false;      // main thread
     // Lets the coordinator's queue-emptied report, which hops to the main thread, see that the watcher is gone.

@@ -4,6 +4,7 @@
 #include "DVSettingsKeys.h"
 #include "DevServerInstance.h"
 #include "TestHome.h"
+#include "TestRows.h"
 #include "Timer.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
@@ -138,6 +139,10 @@ private slots:
         QTest::newRow("the owner's case does not") << QStringList{"ORG.GNOME.NAUTILUS|Docuvane Fetch"} << 1;
         QTest::newRow("another folder in front ends the scan")
             << QStringList{"org.gnome.Nautilus|Downloads", "org.gnome.Nautilus|Docuvane Fetch"} << 0;
+        QTest::newRow("a dialog in front ends the scan")
+            << QStringList{"org.gnome.Nautilus|Delete Permanently?", "org.gnome.Nautilus|Docuvane Fetch"} << 0;
+        QTest::newRow("a modal dialog stands above and is passed over")
+            << QStringList{"org.gnome.Nautilus|Delete Permanently?|8", "org.gnome.Nautilus|Docuvane Fetch"} << 1;
         QTest::newRow("unreadable, other layers and ownerless windows are passed over")
             << QStringList{"org.gnome.Nautilus|Docuvane Fetch|0|0",
                            "gnome-shell|-|20",
@@ -228,16 +233,37 @@ private slots:
         QCOMPARE(TimerTestClock::validTimerCount(), running.last() ? 1 : 0);
     }
 
-    // Without a window list (Wayland, no display) nothing is checked, and the log says so once.
-    void noWindowListToldOnce() {
+    // Without a window list (Wayland, no display) the file manager says whether a window shows the fetch
+    // folder, in front or not: one check per tick while one does. When it cannot tell either, nothing is
+    // checked and the log says so once.
+    void noWindowList_data() {
+        QTest::addColumn<int>("fileManager"); // 1: a window shows the folder, 0: none does, -1: cannot tell
+        QTest::addColumn<int>("checks");
+        QTest::addColumn<int>("toldUnavailable");
+        row("a window shows the folder", 1, 3, 0);
+        row("no window shows it", 0, 0, 0);
+        row("no file manager can tell", -1, 0, 1);
+    }
+
+    void noWindowList() {
+        QFETCH(int, fileManager);
+        QFETCH(int, checks);
+        QFETCH(int, toldUnavailable);
+        settings().setValue(QStringLiteral("/a/Docuvane Fetch"), DVKey(DVSettings::DropboxFolderPath));
+        QStringList asked;
         _watcher->setWindowSource([] { return std::optional<Windows>(); });
+        _watcher->setFolderShownSource([&](const QString& folder) {
+            asked << folder;
+            return fileManager < 0 ? std::nullopt : std::optional(fileManager == 1);
+        });
         _controller->setState(1);
         TimerTestClock::advance(DVFetchWindowWatcher::kDefaultInterval * 3);
-        QCOMPARE(_checks, 0);
+        QCOMPARE(_checks, checks);
+        QCOMPARE(asked, QStringList(3, QStringLiteral("/a/Docuvane Fetch")));
         const QStringList told = logLines(QStringLiteral("cannot be watched"));
-        QCOMPARE(told.size(), 1);
-        QVERIFY2(told.first().contains(QStringLiteral("(DVFetchWindowWatcher:updateWindowList) Info")),
-                 qPrintable(told.first()));
+        QCOMPARE(told.size(), toldUnavailable);
+        for (const QString& line : told)
+            QVERIFY2(line.contains(QStringLiteral("(DVFetchWindowWatcher:updateWindowList) Info")), qPrintable(line));
     }
 
     // A real file-manager window showing the folder, in front on the X server: at the next tick the watcher's

@@ -39,6 +39,7 @@ public:
         std::optional<QByteArray> wmName;  // WM_NAME (Latin-1 STRING)
         QByteArray type;                   // a _NET_WM_WINDOW_TYPE_… suffix such as "DOCK"; empty for none
         xcb_window_t transientFor = XCB_NONE;
+        QByteArray state = {}; // a _NET_WM_STATE_… suffix such as "MODAL"; empty for none
     };
 
     X11TestWindows() {
@@ -145,6 +146,10 @@ public:
         }
         if (shape.transientFor != XCB_NONE)
             setProperty(window, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW, 32, &shape.transientFor, 1);
+        if (!shape.state.isEmpty()) {
+            const xcb_atom_t state = atom("_NET_WM_STATE_" + shape.state);
+            setProperty(window, "_NET_WM_STATE", XCB_ATOM_ATOM, 32, &state, 1);
+        }
         if (map)
             xcb_map_window(_connection, window);
         sync();

@@ -47,6 +47,8 @@ private:
             _x->setProperty(window, "_NET_WM_NAME", XCB_ATOM_CARDINAL, 32, &number, 1);
         } else if (name == QLatin1String("transient"))
             window = _x->create(Shape{cls, n, std::nullopt, {}, _made.value(QStringLiteral("A"))});
+        else if (name == QLatin1String("modal"))
+            window = _x->create(Shape{cls, n, std::nullopt, "DIALOG", _made.value(QStringLiteral("A")), "MODAL"});
         else if (name.startsWith(QLatin1String("type:")))
             window = _x->create(Shape{cls, n, std::nullopt, n.mid(5).toUpper()});
         else
@@ -150,12 +152,14 @@ private slots:
         QTest::newRow("broken properties")
             << QStringList{"noprops", "badclass", "instanceonly", "badname"}
             << QStringList{"-|-|0", "-|badclass|0", "-|instanceonly|0", "tst.badname|fallback|0"};
-        QTest::newRow("kinds") << QStringList{"A",         "transient",    "type:normal", "type:dialog",
-                                              "type:dock", "type:utility", "type:desktop"}
+        // Dialogs are windows like any other; a modal one stands above them.
+        QTest::newRow("kinds") << QStringList{"A",         "transient",    "type:normal",  "type:dialog",
+                                              "type:dock", "type:utility", "type:desktop", "modal"}
                                << QStringList{"tst.A|A|0",
-                                              "tst.transient|transient|x",
+                                              "tst.modal|modal|x",
+                                              "tst.transient|transient|0",
                                               "tst.type:desktop|type:desktop|x",
-                                              "tst.type:dialog|type:dialog|x",
+                                              "tst.type:dialog|type:dialog|0",
                                               "tst.type:dock|type:dock|x",
                                               "tst.type:normal|type:normal|0",
                                               "tst.type:utility|type:utility|x"};

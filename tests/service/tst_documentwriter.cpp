@@ -99,19 +99,23 @@ private slots:
         QCOMPARE(tree(root()), expected);
     }
 
-    // Temporary files left by a killed process: only files of that form older than a day go, wherever they
-    // are in the fetch folder; nothing behind a link is looked at.
+    // Temporary files left by a killed process: every file of that form that no live writer holds goes,
+    // whatever its age and wherever it is in the fetch folder; nothing behind a link is looked at. "writer:"
+    // entries are the files of writers alive in this process (a lock of their own, as another process's).
     void staleTemporaryFiles_data() {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<int>("hours");
         QTest::addColumn<bool>("removed");
         row("old", ".docuvane-0123456789abcdef.part=x", 48, true);
         row("old, in a subfolder", "In/2024/.docuvane-1.part=x", 25, true);
-        row("recent", ".docuvane-0123456789abcdef.part=x", 2, false);
+        row("recent: its writer is gone", ".docuvane-0123456789abcdef.part=x", 0, true);
+        row("held by a live writer", "writer:", 0, false);
+        row("held by a live writer, old, in a subfolder", "writer:In/2024", 48, false);
         row("other name: no dot", "docuvane-1.part=x", 48, false);
         row("other name: longer suffix", ".docuvane-1.partial=x", 48, false);
         row("other name: document", "a.pdf=x", 48, false);
         row("folder of that name", ".docuvane-1.part/", 48, false);
+        row("FIFO of that name", ".docuvane-1.part|", 48, false);
         row("link of that name to an old file outside", ".docuvane-1.part@$out/.docuvane-2.part", 48, false);
         row("old file behind a linked folder", "In@$out", 48, false);
     }
@@ -122,15 +126,28 @@ private slots:
         QFETCH(bool, removed);
         QTemporaryDir outside;
         QVERIFY(plant(outside.path(), ".docuvane-2.part=x"));
-        QVERIFY(age(outside.path() + "/.docuvane-2.part", hours));
         QVERIFY(plant(root(), "keep.pdf=1"));
-        QVERIFY(plant(root(), QString(entry).replace("$out", outside.path())));
-        const QString name = entry.section('@', 0, 0).section('=', 0, 0).remove(QRegularExpression("/$"));
+        std::unique_ptr<DVDocumentWriter> writer;
+        QString name = entry.section('@', 0, 0).section('=', 0, 0).remove(QRegularExpression("[/|]$"));
+        if (entry.startsWith("writer:")) {
+            writer = std::make_unique<DVDocumentWriter>(root(), entry.mid(7), "a.pdf");
+            QVERIFY(!writer->open());
+            name = QDir(root()).relativeFilePath(writer->temporaryPath());
+        } else {
+            QVERIFY(plant(root(), QString(entry).replace("$out", outside.path())));
+        }
         QVERIFY(age(root() + "/" + name, hours));
+        QVERIFY(age(outside.path() + "/.docuvane-2.part", hours));
         QCOMPARE(DVDocumentWriter::removeStaleTemporaryFiles(root()), removed ? 1 : 0);
         QCOMPARE(exists(root() + "/" + name), !removed);
         QVERIFY(exists(root() + "/keep.pdf"));
         QVERIFY(exists(outside.path() + "/.docuvane-2.part"));
+        // The writer goes on undisturbed.
+        if (writer) {
+            QVERIFY(!writer->write("data"));
+            QVERIFY(!writer->commit());
+            QVERIFY(exists(writer->finalPath()));
+        }
     }
 
     void staleTemporaryFilesGoInTheBackground() {

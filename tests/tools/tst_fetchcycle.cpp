@@ -227,6 +227,9 @@ private slots:
                                             << "stopped by SIGHUP\n";
         QTest::newRow("SIGTERM at the account") << int(SIGTERM) << "accountinfo"
                                                 << "stopped by SIGTERM\n";
+        // Killed, the runner leaves its partial file; the next launch removes it and is then stopped.
+        QTest::newRow("SIGKILL in a download, then SIGTERM") << int(SIGKILL) << "download"
+                                                             << "stopped by SIGTERM\n";
     }
 
     void quitSignalStopsCleanly() {
@@ -257,6 +260,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(held(), 20000);
         if (heldStep == QLatin1String("download"))
             QTRY_VERIFY_WITH_TIMEOUT(!hiddenFiles().isEmpty(), 20000);
+        if (signalNumber == SIGKILL) {
+            ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+            QCOMPARE(finish(process).status, -1);
+            const QStringList left = hiddenFiles();
+            QCOMPARE(left.size(), 1);
+            startTool(process);
+            QTRY_VERIFY_WITH_TIMEOUT(hiddenFiles().size() == 1 && hiddenFiles() != left, 20000);
+            signalNumber = SIGTERM;
+        }
 
         QElapsedTimer clock;
         clock.start();
