@@ -7,7 +7,7 @@ else()
     set(product "${CMAKE_INSTALL_PREFIX}/${DV_INSTALL_PRODUCT_DIR_SETTING}")
 endif()
 set(applications "${CMAKE_INSTALL_PREFIX}/share/applications")
-set(icon "${CMAKE_INSTALL_PREFIX}/share/icons/hicolor/scalable/apps/docuvane-fetch.svg")
+set(icons "${CMAKE_INSTALL_PREFIX}/share/icons/hicolor")
 set(destdir "$ENV{DESTDIR}")
 
 # An Exec value for one program: the argument quoted as the Desktop Entry format requires ('"', '`', '$'
@@ -24,7 +24,9 @@ endfunction()
 
 set(entries "")
 set(launchers "")
-function(dv_write_launcher file name comment program categories)
+# wm_class: the class X11 windows of the program carry (Qt's application name), so that docks group
+# them under the launcher.
+function(dv_write_launcher file name comment program categories keywords wm_class)
     dv_exec_value(exec "${program}")
     set(path "${applications}/${file}")
     message(STATUS "Installing: ${destdir}${path}")
@@ -36,7 +38,9 @@ function(dv_write_launcher file name comment program categories)
         "Exec=${exec}\n"
         "Icon=docuvane-fetch\n"
         "Terminal=false\n"
-        "Categories=${categories}\n")
+        "Categories=${categories}\n"
+        "Keywords=${keywords}\n"
+        "StartupWMClass=${wm_class}\n")
     set(entries "${entries}${path}\n" PARENT_SCOPE)
     set(launchers ${launchers} "${path}" PARENT_SCOPE)
 endfunction()
@@ -44,12 +48,18 @@ endfunction()
 if(EXISTS "${destdir}${product}/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch")
     dv_write_launcher(docuvane-fetch.desktop "Docuvane Fetch"
         "Brings the documents of your Docuvane account into your fetch folder"
-        "${product}/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch" "Network;FileTransfer;")
+        "${product}/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch" "Network;FileTransfer;"
+        "documents;download;account;" "Docuvane Fetch")
 endif()
 dv_write_launcher(docuvane-fetch-uninstall.desktop "Uninstall Docuvane Fetch"
     "Removes Docuvane Fetch from this computer"
-    "${product}/Uninstall.app/Contents/MacOS/Uninstall" "Utility;")
-set(entries "${entries}${icon}\n")
+    "${product}/Uninstall.app/Contents/MacOS/Uninstall" "Utility;" "remove;uninstall;" "Uninstall")
+# The icon in every size installed.
+file(GLOB_RECURSE installed_icons LIST_DIRECTORIES false RELATIVE "${destdir}${icons}" "${destdir}${icons}/*/apps/docuvane-fetch.*")
+list(SORT installed_icons)
+foreach(icon IN LISTS installed_icons)
+    set(entries "${entries}${icons}/${icon}\n")
+endforeach()
 
 set(list "${product}/Uninstall.app/Contents/Resources/MenuEntries")
 message(STATUS "Installing: ${destdir}${list}")
