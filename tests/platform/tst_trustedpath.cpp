@@ -20,14 +20,12 @@ private slots:
         QDir().mkpath(_root);
     }
 
-    // "@T" is a folder of the test's: never trusted, since /tmp and the test's home are writable by others
-    // or owned by the tester.
+    // "@T" is a folder of the test's, writable by others.
     void trusted_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("trusted");
         QTest::newRow("a system program") << "/usr/bin/env" << true;
         QTest::newRow("a file of the test") << "@T/sub/file" << false;
-        QTest::newRow("a link on the way") << "@T/link/file" << false;
         QTest::newRow("not a clean path") << "/usr/bin/../bin/env" << false;
     }
 
@@ -37,7 +35,7 @@ private slots:
         struct stat info {};
         if (trusted && (::stat("/usr/bin", &info) != 0 || info.st_uid != 0 || (info.st_mode & 022)))
             QSKIP("/usr/bin is not the administrator's alone here");
-        QVERIFY(plant(_root, "sub/file=x") && plant(_root, "link@" + _root + "/sub"));
+        QVERIFY(plant(_root, "sub/file=x") && ::chmod(QFile::encodeName(_root).constData(), 0777) == 0);
         path.replace("@T", _root);
         QString said;
         QCOMPARE(TrustedPath::isTrustedFile(path, &said), trusted);

@@ -296,11 +296,12 @@ private slots:
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c",
                                   "mount --bind \"$BASE/passwd\" /etc/passwd && mount --bind \"$BASE/installed\" /mnt "
-                                  "&& getent passwd 4242 >/dev/null || exit 99; exec \"$TOOL\""});
+                                  "&& getent passwd 4242 >/dev/null || exit 99; \"$TOOL\"; exit $(($? + 100))"});
         QVERIFY(process.waitForFinished(120000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        if (process.exitCode() != 0) // the command's status is always 0
+        if (process.exitCode() < 100) // the command's status, always 0, comes as 100
             QSKIP("no private mount namespace with a test user here (unshare and mount need CAP_SYS_ADMIN)");
+        QCOMPARE(process.exitCode(), 100);
         QVERIFY2(!QFileInfo::exists(rootOnly + "/planted"), "root wrote through the user's link");
         QCOMPARE(askedToQuit(usersClient), removed);
         QVERIFY(!askedToQuit(rootsClient));
