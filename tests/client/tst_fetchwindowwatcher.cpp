@@ -3,7 +3,7 @@
 #include "DVPasswordCipher.h"
 #include "DVSettingsKeys.h"
 #include "DevServerInstance.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "Timer.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
@@ -296,6 +296,6 @@ private slots:
     }
 };
 
-DV_X11_TEST_MAIN(TestFetchWindowWatcher)
+DV_TEST_X11_MAIN(TestFetchWindowWatcher)
 
 #include "tst_fetchwindowwatcher.moc"

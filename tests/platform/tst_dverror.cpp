@@ -1,5 +1,5 @@
 #include "DVError.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 #include <QtTest>
 

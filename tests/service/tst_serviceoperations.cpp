@@ -11,7 +11,7 @@
 #include "MainThread.h"
 #include "OperationQueue.h"
 #include "ScriptedHttpServer.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "TestRows.h"
 #include "TestTiming.h"
 #include "UserDefaults.h"

@@ -1,5 +1,5 @@
 #include "DVExceptionGuard.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "WSLogger.h"
 
 #include <QRegularExpression>

@@ -8,7 +8,7 @@
 #include "DevServerInstance.h"
 #include "PreferencesController.h"
 #include "UserDefaults.h"
-#include "WidgetTestMain.h"
+#include "TestMain.h"
 #include "WindowTestSupport.h"
 
 #include <QAbstractButton>

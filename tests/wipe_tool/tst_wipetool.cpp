@@ -1,6 +1,7 @@
 #include "InvokingUser.h"
 #include "SharedFileListUtilities.h"
-#include "TestHome.h"
+#include "TestFiles.h"
+#include "TestMain.h"
 #include "UserDefaults.h"
 
 #include <QProcess>
@@ -32,34 +33,32 @@ class TestWipeTool : public QObject {
                 share + "/icons/hicolor/scalable/apps/docuvane-fetch.svg"};
     }
 
-    static void touch(const QString& path, const QByteArray& bytes = "x") {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    static void copyProgram(const QString& from, const QString& to) {
+    [[nodiscard]] static bool copyProgram(const QString& from, const QString& to) {
         QDir().mkpath(QFileInfo(to).absolutePath());
-        QVERIFY(QFile::copy(from, to));
+        return QFile::copy(from, to);
     }
 
-    // What an installation and a client that has run leave behind. Returns the tool's path.
+    // What an installation and a client that has run leave behind. Returns the tool's path; empty when the
+    // installation could not be made.
     QString install() {
         const QString tool = _product + "/Uninstall.app/Contents/MacOS/wipe_tool";
-        copyProgram(builtTool(), tool);
-        copyProgram("/bin/sleep", client() + "/Contents/MacOS/Docuvane Fetch");
+        if (!copyProgram(builtTool(), tool) || !copyProgram("/bin/sleep", client() + "/Contents/MacOS/Docuvane Fetch"))
+            return {};
         QByteArray list;
         for (const QString& entry : menuEntries() + QStringList{_home + "/notes.txt"}) {
-            touch(entry);
+            if (!writeFile(entry))
+                return {};
             list += QFile::encodeName(entry) + "\n";
         }
         QDir().mkpath(_home + "/docuvane-fetch.d.svg/inside"); // listed, named like ours, but a folder
         list += QFile::encodeName(_home + "/docuvane-fetch.d.svg") + "\n";
-        touch(_product + "/Uninstall.app/Contents/Resources/MenuEntries", list);
+        if (!writeFile(_product + "/Uninstall.app/Contents/Resources/MenuEntries", list))
+            return {};
 
         UserDefaults("com.docuvane.DocuvaneFetch").setValue("a@example.com", "email");
         UserDefaults("com.docuvane.Docuvane_Fetch").setValue("old", "email");
-        touch(fetchFolder() + "/Invoices/2024.pdf");
+        if (!writeFile(fetchFolder() + "/Invoices/2024.pdf"))
+            return {};
         SharedFileListUtilities lists;
         lists.addToLoginItems(SharedFileListUtilities::fileURLWithPath(client()));
         lists.addToFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder()));
@@ -86,11 +85,13 @@ class TestWipeTool : public QObject {
         return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
     }
 
-    static void startNamed(QProcess& process, const QString& program, const QStringList& prefix = {}) {
-        const QStringList command = prefix + QStringList{program, "300"};
-        process.start(command.first(), command.mid(1));
-        QVERIFY(process.waitForStarted());
-        QTRY_COMPARE(comm(process.processId()), QFile::encodeName(QFileInfo(program).fileName())); // after setpriv
+    [[nodiscard]] static bool startNamed(QProcess& process, const QString& program, const QStringList& prefix = {}) {
+        return checksPass([&] {
+            const QStringList command = prefix + QStringList{program, "300"};
+            process.start(command.first(), command.mid(1));
+            QVERIFY(process.waitForStarted());
+            QTRY_COMPARE(comm(process.processId()), QFile::encodeName(QFileInfo(program).fileName())); // after setpriv
+        });
     }
 
     static bool endedBySigterm(QProcess& process) {
@@ -120,16 +121,17 @@ private slots:
 
     void uninstallThenRunAgain() {
         const QString tool = install();
+        QVERIFY(!tool.isEmpty());
         // Held open as the uninstaller holds it: the second run starts from the removed file.
         const int toolFile = ::open(QFile::encodeName(tool).constData(), O_RDONLY);
         QVERIFY(toolFile >= 0);
-        copyProgram("/bin/sleep", _home + "/other/Docuvane Fetch2");
+        QVERIFY(copyProgram("/bin/sleep", _home + "/other/Docuvane Fetch2"));
         QProcess prefixNamed, clientProcess, secondClient;
-        startNamed(prefixNamed, _home + "/other/Docuvane Fetch2"); // lower process id, not the client
-        startNamed(clientProcess, client() + "/Contents/MacOS/Docuvane Fetch");
+        QVERIFY(startNamed(prefixNamed, _home + "/other/Docuvane Fetch2")); // lower process id, not the client
+        QVERIFY(startNamed(clientProcess, client() + "/Contents/MacOS/Docuvane Fetch"));
         if (!onlyOurClientRuns(clientProcess, ::getuid()))
             QSKIP("another process named Docuvane Fetch runs for this user");
-        startNamed(secondClient, client() + "/Contents/MacOS/Docuvane Fetch");
+        QVERIFY(startNamed(secondClient, client() + "/Contents/MacOS/Docuvane Fetch"));
 
         QCOMPARE(run(tool), 0);
         QVERIFY(endedBySigterm(clientProcess));
@@ -140,19 +142,22 @@ private slots:
                                          settings("com.docuvane.Docuvane_Fetch"), autostartEntry(), _product})
             QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
         const auto remaining = [&] {
-            QVERIFY(QFile::exists(fetchFolder() + "/Invoices/2024.pdf"));
-            QVERIFY(SharedFileListUtilities().isInFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder())));
-            QVERIFY(QFile::exists(_home + "/notes.txt"));
-            QVERIFY(QFile::exists(_home + "/docuvane-fetch.d.svg/inside"));
-            QVERIFY(QFile::exists(_home + "/opt"));
+            return checksPass([&] {
+                QVERIFY(QFile::exists(fetchFolder() + "/Invoices/2024.pdf"));
+                QVERIFY(
+                    SharedFileListUtilities().isInFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder())));
+                QVERIFY(QFile::exists(_home + "/notes.txt"));
+                QVERIFY(QFile::exists(_home + "/docuvane-fetch.d.svg/inside"));
+                QVERIFY(QFile::exists(_home + "/opt"));
+            });
         };
-        remaining();
+        QVERIFY(remaining());
 
         secondClient.kill();
         secondClient.waitForFinished();
         QCOMPARE(run(QString("/proc/self/fd/%1").arg(toolFile)), 0);
         ::close(toolFile);
-        remaining();
+        QVERIFY(remaining());
         prefixNamed.kill();
         prefixNamed.waitForFinished();
     }
@@ -178,17 +183,18 @@ private slots:
         QFETCH(QStringList, kept);
         QFETCH(QStringList, removed);
         QString tool = install();
+        QVERIFY(!tool.isEmpty());
         if (situation == "extra") {
-            touch(_product + "/README.txt");
+            QVERIFY(writeFile(_product + "/README.txt"));
         } else if (situation == "no client") {
             QDir(client()).removeRecursively();
         } else if (situation == "link") {
             QDir(client()).removeRecursively();
-            touch(_home + "/elsewhere/data.txt");
+            QVERIFY(writeFile(_home + "/elsewhere/data.txt"));
             QVERIFY(QFile::link(_home + "/elsewhere", client()));
         } else if (situation == "loose") {
             QDir().mkpath(_home + "/opt/Docuvane Fetch.app/Contents");
-            copyProgram(tool, _home + "/opt/tools/Contents/MacOS/wipe_tool");
+            QVERIFY(copyProgram(tool, _home + "/opt/tools/Contents/MacOS/wipe_tool"));
             tool = _home + "/opt/tools/Contents/MacOS/wipe_tool";
         }
         QCOMPARE(run(tool), 0);
@@ -212,11 +218,12 @@ private slots:
         QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
                                                  QFile::ExeOther);
         const QString program = shared.path() + "/Docuvane Fetch";
-        copyProgram("/bin/sleep", program);
+        QVERIFY(copyProgram("/bin/sleep", program));
         const QString tool = install();
+        QVERIFY(!tool.isEmpty());
         QProcess nobodys, roots;
-        startNamed(nobodys, program, {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
-        startNamed(roots, program);
+        QVERIFY(startNamed(nobodys, program, {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"}));
+        QVERIFY(startNamed(roots, program));
         if (!onlyOurClientRuns(nobodys, 65534) || !onlyOurClientRuns(roots, 0))
             QSKIP("another process named Docuvane Fetch runs");
 
