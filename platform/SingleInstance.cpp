@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "ProductIdentity.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,7 +45,7 @@ QString SingleInstance::defaultDirectory() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
         return runtime;
-    return QStringLiteral("/tmp/docuvane-%1").arg(::getuid());
+    return QStringLiteral("/tmp/%1-%2").arg(ProductIdentity::current().vendorFolder).arg(::getuid());
 }
 
 QString SingleInstance::lockPath() const {

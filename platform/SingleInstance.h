@@ -1,12 +1,14 @@
 #pragma once
 
+#include "ProductIdentity.h"
+
 #include <QObject>
 #include <QString>
 
 class QLocalServer;
 
 // One client per user session. The first instance holds an flock on "<name>.lock" and listens on the
-// local socket "<name>.socket", both in $XDG_RUNTIME_DIR (or a private "/tmp/docuvane-<uid>" folder when
+// local socket "<name>.socket", both in $XDG_RUNTIME_DIR (or a private "/tmp/<vendor>-<uid>" folder when
 // that is unset). A later instance finds the lock taken, sends "show" over the socket and leaves. The
 // lock goes with its process, so a killed instance never blocks the next one, and a socket file left
 // behind is replaced by the next primary.
@@ -14,7 +16,7 @@ class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
-    explicit SingleInstance(const QString& name = QStringLiteral("docuvane-fetch"),
+    explicit SingleInstance(const QString& name = ProductIdentity::current().instanceName,
                             const QString& directory = defaultDirectory(), QObject* parent = nullptr);
     ~SingleInstance() override;
 

@@ -1,7 +1,7 @@
-#include "AppController.h"
 #include "PkexecRunner.h"
 #include "TestMain.h"
 #include "TestTiming.h"
+#include "Uninstall/AppController.h"
 #include "UninstallWindow.h"
 
 #include <QApplication>

@@ -1,4 +1,3 @@
-#include "AppController.h"
 #include "DVDropboxMissingWarning.h"
 #include "DVFetchWebServices.h"
 #include "DVPasswordCipher.h"
@@ -14,6 +13,7 @@
 #include "Timer.h"
 #include "UserDefaults.h"
 #include "Workspace.h"
+#include "client/app/AppController.h"
 
 #include <QApplication>
 #include <QDialog>

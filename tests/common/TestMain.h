@@ -1,11 +1,13 @@
 #pragma once
 
+#include "DocuvaneFetchIdentity.h"
 #include "TestHome.h"
 
 #include <QtTest>
 
-// The main function of every suite. Each makes a temporary home before anything reads the environment and
-// runs the test object; they differ only in the application object the code under test needs:
+// The main function of every suite. Each installs the product's names for the platform layer, makes a
+// temporary home before anything reads the environment and runs the test object; they differ only in the
+// application object the code under test needs:
 //   DV_TEST_GUILESS_MAIN  a QCoreApplication (no display);
 //   DV_TEST_WIDGETS_MAIN  a QApplication for widgets, at a fixed resolution so that sizes measured in one run
 //                         match the next, and alive without a visible window, as the client in the tray is;
@@ -19,6 +21,7 @@
 
 #define DV_TEST_GUILESS_MAIN(TestObject)                                                                               \
     int main(int argc, char* argv[]) {                                                                                 \
+        DocuvaneFetchIdentity::install();                                                                              \
         TestHome testHome;                                                                                             \
         QCoreApplication app(argc, argv);                                                                              \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
@@ -39,6 +42,7 @@
 
 #define DV_TEST_WIDGETS_MAIN(TestObject)                                                                               \
     int main(int argc, char* argv[]) {                                                                                 \
+        DocuvaneFetchIdentity::install();                                                                              \
         TestHome testHome;                                                                                             \
         QApplication::setAttribute(Qt::AA_Use96Dpi, true);                                                             \
         QApplication app(argc, argv);                                                                                  \
@@ -53,6 +57,7 @@
 
 #define DV_TEST_X11_MAIN(TestObject)                                                                                   \
     int main(int argc, char* argv[]) {                                                                                 \
+        DocuvaneFetchIdentity::install();                                                                              \
         TestHome testHome;                                                                                             \
         qputenv("QT_QPA_PLATFORM", "xcb");                                                                             \
         qunsetenv("WAYLAND_DISPLAY");                                                                                  \
