@@ -269,17 +269,24 @@ int FileSystem::removeUnlockedFiles(const QString& root, const std::function<boo
 
 FileDescriptor FileSystem::openForAppending(const QString& path, int* error) {
     const QByteArray encoded = encodedName(path);
-    FileDescriptor fd = result(::open(encoded.constData(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC), error);
+    // A FIFO without a reader would hold the open up for ever: it is opened without waiting (and refused
+    // then), and what did open writes as usual afterwards.
+    const auto open = [&](int flags) {
+        FileDescriptor fd = result(::open(encoded.constData(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600), error);
+        if (fd)
+            ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+        return fd;
+    };
+    FileDescriptor fd = open(O_WRONLY | O_APPEND);
     if (fd || !makeFolderChain(QFileInfo(path).absolutePath(), 0755))
         return fd;
-    fd =
-        result(::open(encoded.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600), error);
+    fd = open(O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
     if (fd) {
         ::fchmod(fd.get(), 0600); // whatever the umask says
         return fd;
     }
     // Made by someone else in between: use it as it is.
-    return result(::open(encoded.constData(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC), error);
+    return open(O_WRONLY | O_APPEND);
 }
 
 bool FileSystem::makeFolderChain(const QString& path, unsigned mode, bool exactMode) {

@@ -2,6 +2,9 @@
 
 #include "RuntimeFolder.h"
 
+#include "ProductIdentity.h"
+
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProductIdentity.h"
+
 #include <QObject>
 #include <QString>
 
@@ -14,7 +16,7 @@ class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
-    explicit SingleInstance(const QString& name = QStringLiteral("docuvane-fetch"),
+    explicit SingleInstance(const QString& name = ProductIdentity::current().instanceName,
                             const QString& directory = defaultDirectory(), QObject* parent = nullptr);
     ~SingleInstance() override;
 

@@ -1,6 +1,7 @@
 #include "UserDefaults.h"
 
 #include "FileSystem.h"
+#include "ProductIdentity.h"
 #include "PropertyList.h"
 
 #include <QDir>
@@ -288,14 +289,14 @@ UserDefaults& UserDefaults::standardUserDefaults() {
 }
 
 QString UserDefaults::standardDomainName() {
-    return QStringLiteral("com.docuvane.DocuvaneFetch");
+    return ProductIdentity::current().settingsDomain;
 }
 
 QString UserDefaults::defaultDirectory() {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty() || QDir::isRelativePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/docuvane");
+    return config + QLatin1Char('/') + ProductIdentity::current().vendorFolder;
 }
 
 QString UserDefaults::filePath() const {

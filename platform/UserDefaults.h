@@ -11,20 +11,21 @@
 class DomainStore;
 
 // The per-user settings store: one persistent domain per XML property-list file in
-// $XDG_CONFIG_HOME/docuvane (folder 0700, files 0600). Every change is written at once, atomically,
-// under an advisory lock on the folder so that other processes (docuvane-defaults, a second client)
-// never lose each other's writes. A file changed by another process is read again at the next access.
+// $XDG_CONFIG_HOME/<vendor folder of the product> (folder 0700, files 0600). Every change is written at
+// once, atomically, under an advisory lock on the folder so that other processes (a settings tool, a second
+// instance) never lose each other's writes. A file changed by another process is read again at the next access.
 // All operations are safe from any thread.
 class UserDefaults {
 public:
     // A store for one domain; the folder defaults to the user's settings folder.
     explicit UserDefaults(const QString& domainName, const QString& directory = QString());
 
-    // The client's own domain, "com.docuvane.DocuvaneFetch", in the user's settings folder.
+    // The product's own domain (ProductIdentity), in the user's settings folder.
     static UserDefaults& standardUserDefaults();
     static QString standardDomainName();
 
-    // $XDG_CONFIG_HOME/docuvane, or $HOME/.config/docuvane when XDG_CONFIG_HOME is unset or relative.
+    // $XDG_CONFIG_HOME/<vendor folder>, or $HOME/.config/<vendor folder> when XDG_CONFIG_HOME is unset or
+    // relative.
     static QString defaultDirectory();
 
     QString domainName() const { return _domainName; }

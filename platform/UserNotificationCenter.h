@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProductIdentity.h"
+
 #include <QObject>
 #include <QString>
 
@@ -33,8 +35,8 @@ public:
     void deliverNotification(const UserNotification& notification);
 
     // The application name and desktop entry the notification carries.
-    static QString applicationName() { return QStringLiteral("Docuvane Fetch"); }
-    static QString desktopEntry() { return QStringLiteral("docuvane-fetch"); }
+    static QString applicationName() { return ProductIdentity::current().applicationName; }
+    static QString desktopEntry() { return ProductIdentity::current().desktopEntry; }
 
 signals:
     // After the service accepted a notification (id) or the fallback took it (0); for observers and tests.

@@ -1,5 +1,6 @@
 #include "AppController.h"
 #include "DVStallMonitor.h"
+#include "DocuvaneFetchIdentity.h"
 #include "QuitSignals.h"
 #include "SingleInstance.h"
 #include "UserDefaults.h"
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    DocuvaneFetchIdentity::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Docuvane Fetch"));
     QApplication::setDesktopFileName(QStringLiteral("docuvane-fetch"));

@@ -1,6 +1,7 @@
-#include "AppController.h"
 #include "PkexecRunner.h"
-#include "TestHome.h"
+#include "TestMain.h"
+#include "TestTiming.h"
+#include "Uninstall/AppController.h"
 #include "UninstallWindow.h"
 
 #include <QApplication>
@@ -104,7 +105,7 @@ private slots:
         if (userRun) {
             QTRY_COMPARE(userRuns(), QByteArray::number(::getuid()) + "\n");
         } else {
-            QTest::qWait(300); // a copy started by mistake would have written by now
+            QTest::qWait(kSettleMs); // a copy started by mistake would have written by now
             QCOMPARE(userRuns(), QByteArray());
         }
     }
@@ -165,11 +166,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    TestHome testHome;
-    QApplication app(argc, argv);
-    TestUninstall test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+DV_TEST_WIDGETS_MAIN(TestUninstall)
 #include "tst_uninstall.moc"

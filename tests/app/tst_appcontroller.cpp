@@ -1,4 +1,3 @@
-#include "AppController.h"
 #include "DVDropboxMissingWarning.h"
 #include "DVFetchWebServices.h"
 #include "DVPasswordCipher.h"
@@ -10,11 +9,11 @@
 #include "DevServerInstance.h"
 #include "PreferencesController.h"
 #include "TestFiles.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "Timer.h"
 #include "UserDefaults.h"
-#include "WidgetTestStyle.h"
 #include "Workspace.h"
+#include "client/app/AppController.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -50,17 +49,19 @@ private:
     QStringList _alerts;
     QString _folder;
 
-    void startServer(qint64 destinationId = 2) {
-        DevServerOptions options;
-        options.documentsFolder = _work->path() + QStringLiteral("/documents");
-        QDir().mkpath(options.documentsFolder);
-        options.user = kUser;
-        options.password = kPassword;
-        options.destinationId = destinationId;
-        options.requestLogPath = _work->path() + QStringLiteral("/requests.jsonl");
-        _server = std::make_unique<DevServerInstance>(options);
-        QString problem;
-        QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
+    [[nodiscard]] bool startServer(qint64 destinationId = 2) {
+        return checksPass([&] {
+            DevServerOptions options;
+            options.documentsFolder = _work->path() + QStringLiteral("/documents");
+            QDir().mkpath(options.documentsFolder);
+            options.user = kUser;
+            options.password = kPassword;
+            options.destinationId = destinationId;
+            options.requestLogPath = _work->path() + QStringLiteral("/requests.jsonl");
+            _server = std::make_unique<DevServerInstance>(options);
+            QString problem;
+            QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
+        });
     }
 
     void storeSettings(const QString& email, const QString& password) {
@@ -75,9 +76,11 @@ private:
         settings().setPersistentDomain(domain, UserDefaults::standardDomainName());
     }
 
-    void addDocuments(const QStringList& names) {
+    [[nodiscard]] bool addDocuments(const QStringList& names) {
         for (const QString& name : names)
-            writeFile(_work->path() + QStringLiteral("/documents/") + name, name.toUtf8() + " content");
+            if (!writeFile(_work->path() + QStringLiteral("/documents/") + name, name.toUtf8() + " content"))
+                return false;
+        return true;
     }
 
     AppController& launch() {
@@ -91,13 +94,11 @@ private:
     }
 
     // Launched signed in with the fetch folder in place, its first cycle over.
-    AppController& launchSignedIn() {
+    [[nodiscard]] bool launchSignedIn() {
         storeSettings(kUser, kPassword);
         QDir().mkpath(_folder);
-        AppController& controller = launch();
-        waitForState(1);
-        waitUntilIdle();
-        return controller;
+        launch();
+        return waitForState(1) && waitUntilIdle();
     }
 
     // The operations the service was asked for, in order.
@@ -115,13 +116,17 @@ private:
     }
 
     // Until the main coordinator has nothing left and the end of its work has been handled.
-    void waitUntilIdle() {
-        QTRY_COMPARE_WITH_TIMEOUT(_controller->webServices()->queue().operationCount(), 0, 20000);
-        QTRY_VERIFY(!_controller->isCheckingForDocuments());
-        QCoreApplication::processEvents();
+    [[nodiscard]] bool waitUntilIdle() {
+        return checksPass([&] {
+            QTRY_COMPARE_WITH_TIMEOUT(_controller->webServices()->queue().operationCount(), 0, 20000);
+            QTRY_VERIFY(!_controller->isCheckingForDocuments());
+            QCoreApplication::processEvents();
+        });
     }
 
-    void waitForState(int state) { QTRY_COMPARE_WITH_TIMEOUT(_controller->state(), state, 20000); }
+    [[nodiscard]] bool waitForState(int state) {
+        return checksPass([&] { QTRY_COMPARE_WITH_TIMEOUT(_controller->state(), state, 20000); });
+    }
 
     QStringList fetchedFiles() const {
         QStringList files;
@@ -157,7 +162,7 @@ private slots:
         _work = std::make_unique<QTemporaryDir>();
         _folder = _work->path() + QStringLiteral("/Desktop/Docuvane Fetch");
         _alerts.clear();
-        startServer();
+        QVERIFY(startServer());
     }
 
     void cleanup() {
@@ -212,11 +217,11 @@ private slots:
             return;
         }
         QVERIFY(controller.timer() && controller.timer()->isValid());
-        waitForState(1);
-        waitUntilIdle();
+        QVERIFY(waitForState(1));
+        QVERIFY(waitUntilIdle());
         QCOMPARE(requests().count(QStringLiteral("docstotransfer")), 1);
         TimerTestClock::advance(14400);
-        waitUntilIdle();
+        QVERIFY(waitUntilIdle());
         QCOMPARE(requests().count(QStringLiteral("docstotransfer")), 2);
     }
 
@@ -245,8 +250,8 @@ private slots:
         QFETCH(int, state);
         QFETCH(QStringList, files);
         _server->stop();
-        startServer(destinationId);
-        addDocuments({QStringLiteral("Bank/statement.pdf"), QStringLiteral("letter.txt")});
+        QVERIFY(startServer(destinationId));
+        QVERIFY(addDocuments({QStringLiteral("Bank/statement.pdf"), QStringLiteral("letter.txt")}));
         if (!fault.isEmpty()) {
             QString problem;
             QVERIFY2(_server->faults().add(fault, &problem), qPrintable(problem));
@@ -254,8 +259,8 @@ private slots:
         storeSettings(kUser, password);
         QDir().mkpath(_folder);
         AppController& controller = launch();
-        waitForState(state);
-        waitUntilIdle();
+        QVERIFY(waitForState(state));
+        QVERIFY(waitUntilIdle());
         QCOMPARE(controller.state(), state);
         QCOMPARE(fetchedFiles(), files);
         QCOMPARE(item()->action(DVStatusItem::Entry::Status)->text(),
@@ -270,10 +275,11 @@ private slots:
     }
 
     void accountReplyWithTheFolderGoneIsState4() {
-        AppController& controller = launchSignedIn();
+        QVERIFY(launchSignedIn());
+        AppController& controller = *_controller;
         QDir(_folder).removeRecursively();
         controller.destinationSelector();
-        waitForState(4);
+        QVERIFY(waitForState(4));
     }
 
     void stateExplanations_data() {
@@ -324,7 +330,7 @@ private slots:
     void wakeFromSleep() {
         QFETCH(bool, duringDownload);
         QFETCH(bool, timerStopped);
-        addDocuments({QStringLiteral("slow.pdf")});
+        QVERIFY(addDocuments({QStringLiteral("slow.pdf")}));
         storeSettings(kUser, kPassword);
         QDir().mkpath(_folder);
         if (duringDownload) {
@@ -335,13 +341,13 @@ private slots:
         if (duringDownload)
             QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
         else
-            waitUntilIdle();
+            QVERIFY(waitUntilIdle());
         const int cyclesBefore = int(requests().count(QStringLiteral("docstotransfer")));
         QCOMPARE(controller.isCheckingForDocuments(), duringDownload);
         if (timerStopped)
             controller.stop();
         controller.receiveWakeNote();
-        waitUntilIdle();
+        QVERIFY(waitUntilIdle());
         QVERIFY(!controller.reCheckForDocuments());
         const bool again = duringDownload && !timerStopped;
         QCOMPARE(requests().count(QStringLiteral("docstotransfer")), cyclesBefore + (again ? 1 : 0));
@@ -353,7 +359,8 @@ private slots:
     // A reminder while a folder check is pending replaces it; the old one must not keep firing. The folder
     // back within the hour gives state 1, and the warning is not shown again.
     void reminderThenRestoredFolder() {
-        AppController& controller = launchSignedIn();
+        QVERIFY(launchSignedIn());
+        AppController& controller = *_controller;
         QDir(_folder).removeRecursively();
         controller.dropboxFolderRemind();
         const int timersAfterOne = TimerTestClock::validTimerCount();
@@ -368,7 +375,7 @@ private slots:
         QCOMPARE(controller.state(), 1);
         QVERIFY(!controller.checkForFolderTimer());
         QVERIFY(!isShown(controller.dropboxMissingWarning()->window()));
-        waitUntilIdle();
+        QVERIFY(waitUntilIdle());
     }
 
     // The preferences move the folder; across file systems a rename fails and the folder is copied. A move
@@ -383,8 +390,9 @@ private slots:
     void folderMovedInThePreferences() {
         QFETCH(int, renameFailures);
         QFETCH(bool, moved);
-        addDocuments({QStringLiteral("Bank/statement.pdf")});
-        AppController& controller = launchSignedIn();
+        QVERIFY(addDocuments({QStringLiteral("Bank/statement.pdf")}));
+        QVERIFY(launchSignedIn());
+        AppController& controller = *_controller;
         const QString newPath = _work->path() + QStringLiteral("/Documents/Docuvane Fetch");
         auto refused = std::make_shared<int>(0);
         controller.setFolderMover(DVFolderMover([=](const QString& from, const QString& to) {
@@ -405,12 +413,12 @@ private slots:
         QVERIFY(controller.timer() && controller.timer()->isValid());
         QVERIFY(controller.folderWatcher()->isWatching());
         QCOMPARE(controller.folderWatcher()->dropboxFolder(), place);
-        waitUntilIdle();
+        QVERIFY(waitUntilIdle());
     }
 
     // Opening the menu: the rows at their indices, one account lookup per idle opening.
     void menuRows() {
-        addDocuments({QStringLiteral("slow.pdf")});
+        QVERIFY(addDocuments({QStringLiteral("slow.pdf")}));
         storeSettings(kUser, kPassword);
         QDir().mkpath(_folder);
         QString problem;
@@ -430,7 +438,7 @@ private slots:
         openMenu(); // still running: nothing added twice
         QCOMPARE(menu()->actions().size(), fixed + 2);
 
-        waitUntilIdle();
+        QVERIFY(waitUntilIdle());
         const qsizetype lookups = requests().count(QStringLiteral("accountinfo"));
         openMenu(); // just after the cycle: the rows go, no lookup
         QCOMPARE(menu()->actions().size(), fixed);
@@ -443,10 +451,10 @@ private slots:
         QCOMPARE(indexOf(item()->destinationItem()), 6);
         QCOMPARE(item()->destinationItem()->text(), QStringLiteral("Getting Account Info..."));
         QTRY_COMPARE(indexOf(item()->destinationItem()), -1);
-        waitUntilIdle();
+        QVERIFY(waitUntilIdle());
         QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups + 1);
         openMenu();
-        waitUntilIdle();
+        QVERIFY(waitUntilIdle());
         QTRY_COMPARE(indexOf(item()->destinationItem()), -1);
         QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups + 2);
         QCOMPARE(menu()->actions().size(), fixed);
@@ -458,12 +466,13 @@ private slots:
     }
 
     void checkForDocumentsFromTheMenu() {
-        AppController& controller = launchSignedIn();
-        addDocuments({QStringLiteral("new.pdf")});
+        QVERIFY(launchSignedIn());
+        AppController& controller = *_controller;
+        QVERIFY(addDocuments({QStringLiteral("new.pdf")}));
         item()->action(DVStatusItem::Entry::CheckForDocuments)->trigger();
         QVERIFY(controller.isCheckingForDocuments());
         QCOMPARE(item()->progressMessage(), QStringLiteral("Download Starting"));
-        waitUntilIdle();
+        QVERIFY(waitUntilIdle());
         QCOMPARE(fetchedFiles(), QStringList{QStringLiteral("Inbox/new.pdf")});
         QCOMPARE(item()->progressMessage(), QStringLiteral("Download Complete"));
     }
@@ -471,8 +480,9 @@ private slots:
     // A check started by the window watcher's coordinator ends too: the flag clears and the menu says so,
     // rather than keeping "check for documents" disabled until the next 4-hourly cycle.
     void windowWatcherCycleEnds() {
-        AppController& controller = launchSignedIn();
-        addDocuments({QStringLiteral("seen.pdf")});
+        QVERIFY(launchSignedIn());
+        AppController& controller = *_controller;
+        QVERIFY(addDocuments({QStringLiteral("seen.pdf")}));
         QString problem;
         QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":1})", &problem));
         controller.windowWatcher()->webServices()->fire(false);
@@ -539,7 +549,7 @@ private slots:
         for (int i = 0; i < 10; ++i)
             names.append(QStringLiteral("doc%1.pdf").arg(i));
         for (const QString& name : names)
-            writeFile(_work->path() + QStringLiteral("/documents/") + name, QByteArray(4 << 20, 'd'));
+            QVERIFY(writeFile(_work->path() + QStringLiteral("/documents/") + name, QByteArray(4 << 20, 'd')));
         storeSettings(kUser, kPassword);
         QDir().mkpath(_folder);
         QString problem;
@@ -560,14 +570,6 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    TestHome testHome;
-    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
-    QApplication app(argc, argv);
-    DV_TEST_WIDGET_STYLE();
-    TestAppController tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+DV_TEST_WIDGETS_MAIN(TestAppController)
 
 #include "tst_appcontroller.moc"

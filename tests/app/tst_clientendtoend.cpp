@@ -3,7 +3,7 @@
 #include "DVPasswordCipher.h"
 #include "DevServerProcess.h"
 #include "TestFiles.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "UserDefaults.h"
 
 #include <QDBusConnection>
@@ -65,13 +65,16 @@ private:
     std::unique_ptr<DevServerProcess> _server;
     QString _folder;
 
-    void startServer(const QStringList& documents, qint64 size) {
-        for (const QString& name : documents)
-            writeFile(_work->path() + QStringLiteral("/documents/") + name, QByteArray(size, 'd'));
-        _server = std::make_unique<DevServerProcess>();
-        QVERIFY(_server->start({QStringLiteral("--documents"), _work->path() + QStringLiteral("/documents"),
+    [[nodiscard]] bool startServer(const QStringList& documents, qint64 size) {
+        return checksPass([&] {
+            for (const QString& name : documents)
+                QVERIFY(writeFile(_work->path() + QStringLiteral("/documents/") + name, QByteArray(size, 'd')));
+            _server = std::make_unique<DevServerProcess>();
+            QVERIFY(
+                _server->start({QStringLiteral("--documents"), _work->path() + QStringLiteral("/documents"),
                                 QStringLiteral("--user"), kUser, QStringLiteral("--password"), kPassword,
                                 QStringLiteral("--request-log"), _work->path() + QStringLiteral("/requests.jsonl")}));
+        });
     }
 
     void storeAccount() {
@@ -84,13 +87,15 @@ private:
         QDir().mkpath(_folder);
     }
 
-    void addFault(const QByteArray& json) {
-        QProcess curl;
-        curl.start(QStringLiteral("curl"),
-                   {QStringLiteral("-sf"), QStringLiteral("-X"), QStringLiteral("POST"), QStringLiteral("--data"),
-                    QString::fromUtf8(json), _server->baseUrl() + QStringLiteral("/devserver/faults")});
-        QVERIFY(curl.waitForFinished(10000));
-        QCOMPARE(curl.exitCode(), 0);
+    [[nodiscard]] bool addFault(const QByteArray& json) {
+        return checksPass([&] {
+            QProcess curl;
+            curl.start(QStringLiteral("curl"),
+                       {QStringLiteral("-sf"), QStringLiteral("-X"), QStringLiteral("POST"), QStringLiteral("--data"),
+                        QString::fromUtf8(json), _server->baseUrl() + QStringLiteral("/devserver/faults")});
+            QVERIFY(curl.waitForFinished(10000));
+            QCOMPARE(curl.exitCode(), 0);
+        });
     }
 
     int requestCount(const QString& op) const {
@@ -98,18 +103,22 @@ private:
         return log.open(QIODevice::ReadOnly) ? int(log.readAll().count(("op=" + op).toUtf8())) : 0;
     }
 
-    void startClient(QProcess& client) {
-        client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        client.setStandardOutputFile(QProcess::nullDevice());
-        client.start(clientExecutable(), {});
-        QVERIFY2(client.waitForStarted(10000), qPrintable(client.errorString()));
+    [[nodiscard]] bool startClient(QProcess& client) {
+        return checksPass([&] {
+            client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            client.setStandardOutputFile(QProcess::nullDevice());
+            client.start(clientExecutable(), {});
+            QVERIFY2(client.waitForStarted(10000), qPrintable(client.errorString()));
+        });
     }
 
-    void quitClient(QProcess& client) {
-        if (client.state() == QProcess::NotRunning)
-            return;
-        ::kill(pid_t(client.processId()), SIGTERM);
-        QVERIFY(client.waitForFinished(10000));
+    [[nodiscard]] bool quitClient(QProcess& client) {
+        return checksPass([&] {
+            if (client.state() == QProcess::NotRunning)
+                return;
+            ::kill(pid_t(client.processId()), SIGTERM);
+            QVERIFY(client.waitForFinished(10000));
+        });
     }
 
 private slots:
@@ -143,10 +152,10 @@ private slots:
     // Launched with an account, the client fetches the waiting documents, tells the user through the
     // notification service, and a second launch hands over to it and leaves with status 0.
     void fetchesNotifiesAndStaysAlone() {
-        startServer({QStringLiteral("Bank/statement.pdf"), QStringLiteral("letter.txt")}, 2000);
+        QVERIFY(startServer({QStringLiteral("Bank/statement.pdf"), QStringLiteral("letter.txt")}, 2000));
         storeAccount();
         QProcess client;
-        startClient(client);
+        QVERIFY(startClient(client));
         const QStringList expected{QStringLiteral("Bank/statement.pdf"), QStringLiteral("Inbox/letter.txt")};
         QTRY_COMPARE_WITH_TIMEOUT(filesUnder(_folder), expected, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(_recorder.bodies.size(), 2, 30000);
@@ -156,7 +165,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(requestCount(QStringLiteral("docstransferred")), 2, 30000);
 
         QProcess second;
-        startClient(second);
+        QVERIFY(startClient(second));
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
@@ -164,7 +173,7 @@ private slots:
         // Still one client: no second cycle was started by the second launch.
         QCOMPARE(requestCount(QStringLiteral("docstotransfer")), 1);
 
-        quitClient(client);
+        QVERIFY(quitClient(client));
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
         QCOMPARE(client.exitCode(), 0);
     }
@@ -177,11 +186,11 @@ private slots:
         QStringList names;
         for (int i = 0; i < 10; ++i)
             names.append(QStringLiteral("doc%1.pdf").arg(i));
-        startServer(names, 8 << 20);
-        addFault(R"({"op":"download","fault":"stall","seconds":30,"count":10})");
+        QVERIFY(startServer(names, 8 << 20));
+        QVERIFY(addFault(R"({"op":"download","fault":"stall","seconds":30,"count":10})"));
         storeAccount();
         QProcess client;
-        startClient(client);
+        QVERIFY(startClient(client));
         QTRY_COMPARE_WITH_TIMEOUT(requestCount(QStringLiteral("download")), 10, 30000);
         QElapsedTimer clock;
         clock.start();

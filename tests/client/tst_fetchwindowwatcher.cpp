@@ -5,6 +5,7 @@
 #include "DevServerInstance.h"
 #include "TestHome.h"
 #include "TestRows.h"
+#include "TestMain.h"
 #include "Timer.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
@@ -322,6 +323,6 @@ private slots:
     }
 };
 
-DV_X11_TEST_MAIN(TestFetchWindowWatcher)
+DV_TEST_X11_MAIN(TestFetchWindowWatcher)
 
 #include "tst_fetchwindowwatcher.moc"

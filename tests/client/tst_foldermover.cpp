@@ -1,7 +1,7 @@
 #include "DVFolderMover.h"
 #include "MainThread.h"
 #include "TestFiles.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -66,9 +66,9 @@ private slots:
     void init() {
         _work = std::make_unique<QTemporaryDir>();
         _source = work(QStringLiteral("Desktop/Docuvane Fetch"));
-        writeFile(_source + QStringLiteral("/Bank/statement.pdf"), QByteArray(3 << 20, 'x') + "tail");
-        writeFile(_source + QStringLiteral("/.hidden"), "hidden");
-        writeFile(_source + QStringLiteral("/Ünïcode name.txt"), "text");
+        QVERIFY(writeFile(_source + QStringLiteral("/Bank/statement.pdf"), QByteArray(3 << 20, 'x') + "tail"));
+        QVERIFY(writeFile(_source + QStringLiteral("/.hidden"), "hidden"));
+        QVERIFY(writeFile(_source + QStringLiteral("/Ünïcode name.txt"), "text"));
         QDir().mkpath(_source + QStringLiteral("/Empty folder"));
         QFile::link(QStringLiteral("Bank/statement.pdf"), _source + QStringLiteral("/shortcut"));
         _sourceTree = describeTree(_source);
@@ -126,7 +126,7 @@ private slots:
         DVFolderMover::Renamer renamer = [](const QString&, const QString&) { return false; };
         int calls = 0;
         if (setup == QLatin1String("target exists")) {
-            writeFile(target + QStringLiteral("/mine.txt"), "mine");
+            QVERIFY(writeFile(target + QStringLiteral("/mine.txt"), "mine"));
         } else if (setup == QLatin1String("inside")) {
             target = _source + QStringLiteral("/Bank/Docuvane Fetch");
         } else if (setup == QLatin1String("fifo")) {

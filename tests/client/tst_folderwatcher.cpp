@@ -2,7 +2,8 @@
 #include "DVFolderWatcher.h"
 #include "DVSettingsKeys.h"
 #include "InotifyUsage.h"
-#include "TestHome.h"
+#include "TestFiles.h"
+#include "TestMain.h"
 #include "UserDefaults.h"
 #include "WSLogger.h"
 
@@ -40,11 +41,6 @@ private:
 
 qint64 storedEventId() {
     return UserDefaults::standardUserDefaults().integerForKey(DVKey(DVSettings::LastEventId));
-}
-
-void writeFile(const QString& path) {
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly) && file.write("document") == 8, qPrintable(path));
 }
 
 } // namespace
@@ -94,7 +90,7 @@ private slots:
         const qint64 before = storedEventId();
         _controller->setState(1);
         for (int i = 0; i < 1000; ++i)
-            writeFile(_folder + QStringLiteral("/Invoices/doc-%1.pdf").arg(i));
+            QVERIFY(writeFile(_folder + QStringLiteral("/Invoices/doc-%1.pdf").arg(i)));
         QTRY_VERIFY_WITH_TIMEOUT(storedEventId() > before, 10000);
         QTest::qWait(3000 + kSettleMs);
         QCOMPARE(_controller->missing, 0);
@@ -122,7 +118,7 @@ private slots:
     void rootChangesTellOnce() {
         QFETCH(QString, from);
         QFETCH(QString, to);
-        writeFile(_folder + QStringLiteral("/Invoices/one.pdf"));
+        QVERIFY(writeFile(_folder + QStringLiteral("/Invoices/one.pdf")));
         QVERIFY(QDir(_base).mkdir(QStringLiteral("elsewhere")));
         _controller->setState(1);
         const qint64 before = storedEventId();
@@ -202,7 +198,7 @@ private slots:
         QFETCH(int, state);
         QFETCH(bool, fromDelegate);
         QFETCH(bool, watching);
-        writeFile(_base + QStringLiteral("/file"));
+        QVERIFY(writeFile(_base + QStringLiteral("/file")));
         const QString path = setting.isEmpty() ? QString() : setting == "folder" ? _folder : _base + '/' + setting;
         UserDefaults::standardUserDefaults().setValue(path, DVKey(DVSettings::DropboxFolderPath));
         StandInController someoneElse;

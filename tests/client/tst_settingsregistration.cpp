@@ -1,7 +1,7 @@
 #include "Bundle.h"
 #include "DVSettingsRegistration.h"
 #include "PropertyList.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "UserDefaults.h"
 
 namespace {

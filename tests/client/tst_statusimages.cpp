@@ -1,4 +1,5 @@
 #include "DVStatusImages.h"
+#include "TestMain.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -180,5 +181,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestStatusImages)
+DV_TEST_WIDGETS_MAIN(TestStatusImages)
 #include "tst_statusimages.moc"

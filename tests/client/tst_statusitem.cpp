@@ -1,8 +1,7 @@
 #include "DVActivityIndicator.h"
 #include "DVStatusItem.h"
 #include "DVStatusWindow.h"
-#include "TestHome.h"
-#include "WidgetTestStyle.h"
+#include "TestMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -213,11 +212,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    TestHome testHome;
-    QApplication app(argc, argv);
-    DV_TEST_WIDGET_STYLE();
-    TestStatusItem test;
-    return QTest::qExec(&test, argc, argv);
-}
+DV_TEST_WIDGETS_MAIN(TestStatusItem)
 #include "tst_statusitem.moc"

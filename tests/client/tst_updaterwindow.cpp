@@ -1,8 +1,7 @@
 #include "DVUpdaterWindow.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "Updater.h"
 #include "UserDefaults.h"
-#include "WidgetTestStyle.h"
 #include "Workspace.h"
 
 #include <QApplication>
@@ -60,11 +59,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    TestHome testHome;
-    QApplication app(argc, argv);
-    DV_TEST_WIDGET_STYLE();
-    TestUpdaterWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+DV_TEST_WIDGETS_MAIN(TestUpdaterWindow)
 #include "tst_updaterwindow.moc"

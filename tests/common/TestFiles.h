@@ -5,12 +5,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
-#include <QTest>
 
-// Writes a file whole, making the folders on its way; a failure fails the calling test.
-inline void writeFile(const QString& path, const QByteArray& content) {
+// Writes a file whole, making the folders on its way. Callers wrap it in QVERIFY, so that a failure stops the
+// calling test rather than only this function.
+[[nodiscard]] inline bool writeFile(const QString& path, const QByteArray& content = "x") {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }

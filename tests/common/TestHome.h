@@ -26,14 +26,3 @@ public:
 private:
     QTemporaryDir _dir;
 };
-
-// QTEST_GUILESS_MAIN with a temporary home made first.
-#define DV_TEST_GUILESS_MAIN(TestObject)                                                                               \
-    int main(int argc, char* argv[]) {                                                                                 \
-        TestHome testHome;                                                                                             \
-        QCoreApplication app(argc, argv);                                                                              \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
-        TestObject tc;                                                                                                 \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return QTest::qExec(&tc, argc, argv);                                                                          \
-    }

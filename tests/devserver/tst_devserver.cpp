@@ -1,7 +1,7 @@
 #include "Appcast.h"
 #include "DevServerProcess.h"
 #include "TestFiles.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 #include <httplib.h>
 
@@ -115,9 +115,10 @@ private slots:
                       {"Taxes/2023/scan 1.pdf", report.mid(1000, 3000)},
                       {kLetter, QByteArray("dear reader\n")}};
         for (auto it = _documents.cbegin(); it != _documents.cend(); ++it) // files directly inside are "Inbox"
-            writeFile(documentsFolder() + '/' + QString(it.key()).remove(QRegularExpression("^Inbox/")), it.value());
-        writeFile(documentsFolder() + "/.hidden", "not a document");
-        writeFile(documentsFolder() + "/.git/config", "not a document either");
+            QVERIFY(writeFile(documentsFolder() + '/' + QString(it.key()).remove(QRegularExpression("^Inbox/")),
+                              it.value()));
+        QVERIFY(writeFile(documentsFolder() + "/.hidden", "not a document"));
+        QVERIFY(writeFile(documentsFolder() + "/.git/config", "not a document either"));
     }
 
     void cleanup() {
@@ -148,7 +149,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, status);
         const QByteArray damaged = "{\"documents\": [ {\"id\": 1, \"file\": ";
-        writeFile(statePath(), damaged);
+        QVERIFY(writeFile(statePath(), damaged));
         if (arguments.contains("TAKEN")) {
             QVERIFY(startServer());
             arguments.replaceInStrings("TAKEN", QString::number(_server->port()));
@@ -275,7 +276,7 @@ private slots:
         QVERIFY(_server->stop());
 
         // A file that sorts first arrives while the server is down: it must not take an old id.
-        writeFile(documentsFolder() + "/A/new.txt", "new");
+        QVERIFY(writeFile(documentsFolder() + "/A/new.txt", "new"));
         QVERIFY(startServer(withState));
         QMap<QString, qint64> expected = before;
         expected.remove("Inbox/report.pdf");

@@ -2,7 +2,7 @@
 #include "DevFaultInjector.h"
 #include "DevServerInstance.h"
 #include "TestFiles.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 #include <httplib.h>
 
@@ -70,7 +70,7 @@ private slots:
             for (qsizetype j = 0; j < bytes.size(); ++j)
                 bytes[j] = static_cast<char>((j * 31 + i * 17 + (j >> 11)) & 0xff);
             _contents.append(bytes);
-            writeFile(documentsFolder() + QStringLiteral("/doc-%1.bin").arg(i), bytes);
+            QVERIFY(writeFile(documentsFolder() + QStringLiteral("/doc-%1.bin").arg(i), bytes));
         }
     }
 
@@ -132,7 +132,7 @@ private slots:
         QVERIFY(store.scan(&waiting, nullptr, &problem));
         QCOMPARE(waiting.size(), _contents.size());
 
-        writeFile(documentsFolder() + "/late.txt", "late");
+        QVERIFY(writeFile(documentsFolder() + "/late.txt", "late"));
         QVERIFY(!store.scan(&waiting, nullptr, &problem));
         QVERIFY(QDir().mkpath(_dir->filePath("state")));
         QVERIFY(store.scan(&waiting, nullptr, &problem));

@@ -1,5 +1,6 @@
 #include "Appearance.h"
-#include "TestHome.h"
+#include "TestMain.h"
+#include "TestTiming.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -107,7 +108,7 @@ private slots:
         // The theme answers at once; the portal's reply may follow.
         QCOMPARE(appearance.isDark(), Appearance::isDarkThemeName(theme));
         QTRY_COMPARE(appearance.isDark(), dark);
-        QTest::qWait(50); // no second thoughts
+        QTest::qWait(kSettleMs); // no second thoughts
         QCOMPARE(appearance.isDark(), dark);
         bus.unregisterService(kService);
         QDBusConnection::disconnectFromBus(bus.name());
@@ -122,7 +123,7 @@ private slots:
         QDBusConnection impostor = connection(nullptr);
         Appearance appearance(QDBusConnection::sessionBus());
         QSignalSpy changed(&appearance, &Appearance::changed);
-        QTest::qWait(100); // the first reply (light, as the theme) changes nothing
+        QTest::qWait(kSettleMs); // the first reply (light, as the theme) changes nothing
         QCOMPARE(changed.size(), 0);
 
         sendSettingChanged(bus, "color-scheme", 1u);
@@ -135,7 +136,7 @@ private slots:
         QVERIFY(changed.wait(5000));
         QCOMPARE(changed.size(), 2);
         QVERIFY(!appearance.isDark());
-        QTest::qWait(100);
+        QTest::qWait(kSettleMs);
         QCOMPARE(changed.size(), 2);
         bus.unregisterService(kService);
         QDBusConnection::disconnectFromBus(bus.name());

@@ -1,6 +1,6 @@
 #include "Bundle.h"
 #include "PropertyList.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 class TestBundle : public QObject {
     Q_OBJECT

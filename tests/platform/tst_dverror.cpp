@@ -1,5 +1,5 @@
 #include "DVError.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 #include <QtTest>
 
@@ -29,8 +29,6 @@ private slots:
         QFETCH(OptionalText, description);
         QFETCH(QString, expected);
         QCOMPARE(DVError("DocuvaneFetch", 1, reason, description).fullDescription(), expected);
-        QCOMPARE(DVError("HTTP", 500).localizedDescription(),
-                 "The operation couldn\u2019t be completed. (HTTP error 500.)");
     }
 };
 

@@ -1,6 +1,7 @@
 #include "FileSystemEventStream.h"
 #include "InotifyUsage.h"
-#include "TestHome.h"
+#include "TestFiles.h"
+#include "TestMain.h"
 
 #include <functional>
 #include <memory>
@@ -10,17 +11,12 @@
 
 using Event = FileSystemEventStream::Event;
 using S = FileSystemEventStream;
-using Action = std::function<void(const QString& root, const QString& outside)>;
+using Action = std::function<bool(const QString& root, const QString& outside)>;
 Q_DECLARE_METATYPE(Action)
 
 namespace {
 
 constexpr int kSettleMs = 800; // several latency periods: anything still on its way has arrived
-
-void writeFile(const QString& path) {
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly) && file.write("x") == 1, qPrintable(path));
-}
 
 void touch(const QString& path) {
     ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), nullptr, 0);
@@ -58,7 +54,7 @@ private slots:
         _dir = std::make_unique<QTemporaryDir>(QDir::homePath() + QStringLiteral("/stream-XXXXXX"));
         _root = _dir->path() + QStringLiteral("/watched");
         QVERIFY(QDir().mkpath(_root + QStringLiteral("/sub/deeper")));
-        writeFile(_root + QStringLiteral("/sub/old.txt"));
+        QVERIFY(writeFile(_root + QStringLiteral("/sub/old.txt")));
         _events.clear();
     }
 
@@ -72,23 +68,18 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<quint32>("bits");
         QTest::addColumn<QString>("never"); // must not show up in any path
-        QTest::newRow("deep inside") << Action([](auto r, auto) { writeFile(r + "/sub/deeper/f"); }) << "sub/deeper/f"
-                                     << quint32(S::ItemCreated | S::ItemIsFile) << "";
-        QTest::newRow("inside new folders") << Action([](auto r, auto) {
-            QDir(r).mkpath("made/a/b");
-            writeFile(r + "/made/a/b/f");
-        }) << "made/a/b/f" << quint32(S::ItemCreated | S::ItemIsFile)
-                                            << "";
-        QTest::newRow("inside a moved folder") << Action([](auto r, auto) {
-            QDir(r).rename("sub", "moved");
-            QTest::qWait(300); // the move is seen before the write
-            writeFile(r + "/moved/deeper/g");
+        // The write after a move must come after the stream has seen the move.
+        const auto movedAway = [this] { return QTest::qWaitFor([this] { return has("sub", S::ItemRenamed); }); };
+        QTest::newRow("deep inside") << Action([](auto r, auto) { return writeFile(r + "/sub/deeper/f"); })
+                                     << "sub/deeper/f" << quint32(S::ItemCreated | S::ItemIsFile) << "";
+        QTest::newRow("inside new folders") << Action([](auto r, auto) { return writeFile(r + "/made/a/b/f"); })
+                                            << "made/a/b/f" << quint32(S::ItemCreated | S::ItemIsFile) << "";
+        QTest::newRow("inside a moved folder") << Action([=](auto r, auto) {
+            return QDir(r).rename("sub", "moved") && movedAway() && writeFile(r + "/moved/deeper/g");
         }) << "moved/deeper/g" << quint32(S::ItemCreated | S::ItemIsFile)
                                                << "";
-        QTest::newRow("folder moved out") << Action([](auto r, auto outside) {
-            QDir().rename(r + "/sub", outside);
-            QTest::qWait(300);
-            writeFile(outside + "/deeper/after.txt");
+        QTest::newRow("folder moved out") << Action([=](auto r, auto outside) {
+            return QDir().rename(r + "/sub", outside) && movedAway() && writeFile(outside + "/deeper/after.txt");
         }) << "sub" << quint32(S::ItemRenamed | S::ItemIsDir)
                                           << "after.txt";
     }
@@ -100,7 +91,7 @@ private slots:
         QFETCH(quint32, bits);
         QFETCH(QString, never);
         QVERIFY(startOn(_root));
-        action(_root, _dir->path() + QStringLiteral("/outside"));
+        QVERIFY(action(_root, _dir->path() + QStringLiteral("/outside")));
         QTRY_VERIFY_WITH_TIMEOUT(has(path, bits), 5000);
         QTest::qWait(kSettleMs);
         for (qsizetype i = 0; i < _events.size(); ++i) {
@@ -111,17 +102,17 @@ private slots:
     }
 
     void idsContinueAfterTheLastKnown() {
-        writeFile(_root + QStringLiteral("/before-start"));
+        QVERIFY(writeFile(_root + QStringLiteral("/before-start")));
         const quint64 stored = FileSystemEventStream::currentEventId() + 1000;
         QVERIFY(startOn(_root, stored));
         QTest::qWait(kSettleMs);
         QVERIFY(_events.isEmpty()); // only what happens from the start on
-        writeFile(_root + QStringLiteral("/a"));
+        QVERIFY(writeFile(_root + QStringLiteral("/a")));
         QTRY_VERIFY(!_events.isEmpty());
         QVERIFY(_events.first().id > stored);
         const quint64 last = _events.last().id;
         QVERIFY(startOn(_root, 5)); // told of an older id, a later stream still never repeats one
-        writeFile(_root + QStringLiteral("/b"));
+        QVERIFY(writeFile(_root + QStringLiteral("/b")));
         QTRY_VERIFY(_events.last().id > last);
     }
 
@@ -148,8 +139,8 @@ private slots:
     void overflowAsksForARescan() {
         QFETCH(bool, moveFolder);
         const QString one = _root + QStringLiteral("/one"), two = _root + QStringLiteral("/two");
-        writeFile(one);
-        writeFile(two);
+        QVERIFY(writeFile(one));
+        QVERIFY(writeFile(two));
         QVERIFY(startOn(_root));
         QFile limit(QStringLiteral("/proc/sys/fs/inotify/max_queued_events"));
         QVERIFY(limit.open(QIODevice::ReadOnly));
@@ -162,7 +153,7 @@ private slots:
         QCOMPARE(count(S::MustScanSubDirs | S::KernelDropped), 1);
         QCOMPARE(count(S::RootChanged), moveFolder ? 1 : 0);
         if (!moveFolder) { // watching goes on
-            writeFile(_root + QStringLiteral("/sub/after"));
+            QVERIFY(writeFile(_root + QStringLiteral("/sub/after")));
             QTRY_VERIFY(has(QStringLiteral("sub/after"), S::ItemCreated));
         }
     }

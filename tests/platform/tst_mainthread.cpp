@@ -1,5 +1,5 @@
 #include "MainThread.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 #include <QtTest>
 

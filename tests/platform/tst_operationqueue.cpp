@@ -1,6 +1,6 @@
 #include "MainThread.h"
 #include "OperationQueue.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "WorkerPool.h"
 
 #include <QtTest>

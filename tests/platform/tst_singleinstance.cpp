@@ -1,5 +1,5 @@
 #include "SingleInstance.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 #include <QLocalSocket>
 #include <QProcess>

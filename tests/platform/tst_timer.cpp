@@ -1,4 +1,4 @@
-#include "TestHome.h"
+#include "TestMain.h"
 #include "Timer.h"
 
 #include <QtTest>

@@ -1,6 +1,6 @@
 #include "Appcast.h"
 #include "ScriptedHttpServer.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "Updater.h"
 #include "UserDefaults.h"
 #include "Workspace.h"

@@ -1,5 +1,5 @@
 #include "ScriptedHttpServer.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "TestRows.h"
 #include "URLSession.h"
 

@@ -1,5 +1,5 @@
 #include "PropertyList.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "UserDefaults.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "TestHome.h"
+#include "TestMain.h"
 #include "WindowList.h"
 #include "X11TestWindows.h"
 
@@ -224,6 +224,6 @@ private slots:
     }
 };
 
-DV_X11_TEST_MAIN(TestWindowList)
+DV_TEST_X11_MAIN(TestWindowList)
 
 #include "tst_windowlist.moc"

@@ -1,5 +1,7 @@
 #include "TestHome.h"
 #include "TestRows.h"
+#include "TestMain.h"
+#include "TestTiming.h"
 #include "Workspace.h"
 
 #include <QDBusConnection>
@@ -88,7 +90,7 @@ private slots:
         if (fileManager != "none")
             QCOMPARE(manager.shown.first(), QStringList{QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded)});
         if (!parentOpened) {
-            QTest::qWait(50); // the reply has come; nothing else opens
+            QTest::qWait(kSettleMs); // the reply has come; nothing else opens
             QVERIFY(_opened.isEmpty());
         }
         bus.unregisterService("org.freedesktop.FileManager1");
@@ -263,7 +265,7 @@ private slots:
         prepareForSleep(impostor, false);
         prepareForSleep(logind, false);
         QVERIFY(woke.wait(5000));
-        QTest::qWait(50); // the going to sleep and the impostor's wake: no more signals
+        QTest::qWait(kSettleMs); // the going to sleep and the impostor's wake: no more signals
         QCOMPARE(woke.size(), 1);
 
         QDBusConnection::disconnectFromBus("logind");

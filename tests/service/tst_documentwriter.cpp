@@ -1,6 +1,6 @@
 #include "DVDocumentWriter.h"
 #include "FolderTree.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "TestRows.h"
 
 #include <QtTest>

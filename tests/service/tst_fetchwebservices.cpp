@@ -7,7 +7,7 @@
 #include "DevServerInstance.h"
 #include "ScriptedHttpServer.h"
 #include "TestFiles.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "TestTiming.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
@@ -87,28 +87,34 @@ private:
     QStringList _notifications;
     QString _fetchFolder;
 
-    void startServer(qint64 destinationId = 2) {
-        DevServerOptions options;
-        options.documentsFolder = _work->path() + QStringLiteral("/documents");
-        options.user = kUser;
-        options.password = kPassword;
-        options.destinationId = destinationId;
-        options.requestLogPath = _work->path() + QStringLiteral("/requests.jsonl");
-        options.statePath = _work->path() + QStringLiteral("/state.json");
-        _server = std::make_unique<DevServerInstance>(options);
-        QString problem;
-        QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
-        settings().setValue(_server->baseUrl(), QStringLiteral("DocuvaneServerURL"));
+    [[nodiscard]] bool startServer(qint64 destinationId = 2) {
+        return checksPass([&] {
+            DevServerOptions options;
+            options.documentsFolder = _work->path() + QStringLiteral("/documents");
+            options.user = kUser;
+            options.password = kPassword;
+            options.destinationId = destinationId;
+            options.requestLogPath = _work->path() + QStringLiteral("/requests.jsonl");
+            options.statePath = _work->path() + QStringLiteral("/state.json");
+            _server = std::make_unique<DevServerInstance>(options);
+            QString problem;
+            QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
+            settings().setValue(_server->baseUrl(), QStringLiteral("DocuvaneServerURL"));
+        });
     }
 
-    void addDocuments(const QStringList& names) {
-        for (const QString& name : names)
-            writeFile(_work->path() + QStringLiteral("/documents/") + name, name.toUtf8() + " content");
+    [[nodiscard]] bool addDocuments(const QStringList& names) {
+        return checksPass([&] {
+            for (const QString& name : names)
+                QVERIFY(writeFile(_work->path() + QStringLiteral("/documents/") + name, name.toUtf8() + " content"));
+        });
     }
 
-    void fault(const QByteArray& json) {
-        QString problem;
-        QVERIFY2(_server->faults().add(json, &problem), qPrintable(problem));
+    [[nodiscard]] bool fault(const QByteArray& json) {
+        return checksPass([&] {
+            QString problem;
+            QVERIFY2(_server->faults().add(json, &problem), qPrintable(problem));
+        });
     }
 
     // The requests the service received, as "op ticket" lines ("op" alone for a login).
@@ -166,20 +172,24 @@ private:
 
     QString storedTicket() const { return settings().valueForKey(QStringLiteral("ticket")).toString(); }
 
-    void waitUntilIdle(DVFetchWebServices& services, RecordingOwner* owner = nullptr, int finished = 1) {
-        QTRY_COMPARE_WITH_TIMEOUT(services.queue().operationCount(), 0, 20000);
-        if (owner)
-            QTRY_COMPARE(owner->finishedCount.load(), finished);
-        // Notifications posted from the queue's threads before it emptied.
-        QCoreApplication::processEvents();
+    [[nodiscard]] bool waitUntilIdle(DVFetchWebServices& services, RecordingOwner* owner = nullptr, int finished = 1) {
+        return checksPass([&] {
+            QTRY_COMPARE_WITH_TIMEOUT(services.queue().operationCount(), 0, 20000);
+            if (owner)
+                QTRY_COMPARE(owner->finishedCount.load(), finished);
+            // Notifications posted from the queue's threads before it emptied.
+            QCoreApplication::processEvents();
+        });
     }
 
-    void signIn() {
-        RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
-        services.login(kUser, kPassword);
-        waitUntilIdle(services, &owner);
-        QVERIFY(!storedTicket().isEmpty());
+    [[nodiscard]] bool signIn() {
+        return checksPass([&] {
+            RecordingOwner owner;
+            DVFetchWebServices services(&owner, true);
+            services.login(kUser, kPassword);
+            QVERIFY(waitUntilIdle(services, &owner));
+            QVERIFY(!storedTicket().isEmpty());
+        });
     }
 
 private slots:
@@ -199,7 +209,7 @@ private slots:
                                         {QStringLiteral("dropboxFolderPath"), _fetchFolder},
                                         {QStringLiteral("useGrowlNotifications"), qint64(1)}},
                                        UserDefaults::standardDomainName());
-        startServer();
+        QVERIFY(startServer());
     }
 
     void cleanup() {
@@ -209,11 +219,11 @@ private slots:
     }
 
     void cycleWithoutTicketLogsInFirst() {
-        addDocuments({QStringLiteral("Taxes/2023/scan 1.pdf"), QStringLiteral("report.txt")});
+        QVERIFY(addDocuments({QStringLiteral("Taxes/2023/scan 1.pdf"), QStringLiteral("report.txt")}));
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(false);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
 
         QCOMPARE(fetchedFiles(), (QStringList{"Inbox/report.txt", "Taxes/2023/scan 1.pdf"}));
         for (const QString& request : requests())
@@ -225,13 +235,13 @@ private slots:
     }
 
     void failedDownloadIsNotReportedTransferred() {
-        addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf"), QStringLiteral("c.pdf")});
-        signIn();
-        fault(R"({"op":"download","fault":"drop","count":1})");
+        QVERIFY(addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf"), QStringLiteral("c.pdf")}));
+        QVERIFY(signIn());
+        QVERIFY(fault(R"({"op":"download","fault":"drop","count":1})"));
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(false);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
 
         QCOMPARE(fetchedFiles().size(), 2);
         QCOMPARE(requestedOperations().count(QStringLiteral("download")), 3);
@@ -268,17 +278,17 @@ private slots:
         QFETCH(QString, link);
         QFETCH(int, transferred);
         QFETCH(QStringList, waiting);
-        addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")});
+        QVERIFY(addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")}));
         QTemporaryDir outside;
-        writeFile(outside.path() + "/a.pdf", "a.pdf content");
+        QVERIFY(writeFile(outside.path() + "/a.pdf", "a.pdf content"));
         QVERIFY(QDir().mkpath(QFileInfo(_fetchFolder + "/" + link).path()));
         QVERIFY(
             QFile::link(link.endsWith(".pdf") ? outside.path() + "/a.pdf" : outside.path(), _fetchFolder + "/" + link));
-        signIn();
+        QVERIFY(signIn());
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(false);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
 
         QCOMPARE(requestedOperations().count(QStringLiteral("docstransferred")), transferred);
         QStringList left;
@@ -303,13 +313,13 @@ private slots:
     void onlyTheDesktopDestinationGetsDocuments() {
         QFETCH(qint64, destination);
         _server->stop();
-        startServer(destination);
-        addDocuments({QStringLiteral("a.pdf")});
-        signIn();
+        QVERIFY(startServer(destination));
+        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
+        QVERIFY(signIn());
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(true);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
 
         QCOMPARE(owner.events(), (QStringList{"start", "account", "finished"}));
         QVERIFY(!requestedOperations().contains(QStringLiteral("docstotransfer")));
@@ -326,19 +336,19 @@ private slots:
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(true);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
 
         QCOMPARE(owner.events(), (QStringList{"start", "account", "finished"}));
         QCOMPARE(service.requests().size(), size_t(1));
     }
 
     void expiredTicketAtAccountStepLogsInAgainOnly() {
-        addDocuments({QStringLiteral("a.pdf")});
+        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
         settings().setValue(QStringLiteral("stale"), QStringLiteral("ticket"));
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(false);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
 
         QCOMPARE(requestedOperations(), (QStringList{"accountinfo", "userlogin", "accountinfo"}));
         QCOMPARE(requests().first(), QStringLiteral("accountinfo stale"));
@@ -351,14 +361,15 @@ private slots:
     }
 
     void expiredTicketAtListStepRunsAWholeNewCycle() {
-        addDocuments({QStringLiteral("a.pdf")});
-        signIn();
+        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
+        QVERIFY(signIn());
         const QString firstTicket = storedTicket();
-        fault(QStringLiteral(R"({"op":"docstotransfer","fault":"exception","text":"%1"})").arg(kExpired).toUtf8());
+        QVERIFY(
+            fault(QStringLiteral(R"({"op":"docstotransfer","fault":"exception","text":"%1"})").arg(kExpired).toUtf8()));
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(false);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
 
         QCOMPARE(owner.count(QStringLiteral("start")), 2);
         QCOMPARE(fetchedFiles(), QStringList{"Inbox/a.pdf"});
@@ -379,53 +390,55 @@ private slots:
 
     void recoveryHappensOncePerChain() {
         QFETCH(QString, reply);
-        signIn();
+        QVERIFY(signIn());
         // The service refuses the ticket again right after the new login.
-        fault(QStringLiteral(R"({"op":"accountinfo","fault":"exception","count":2,"text":"%1"})").arg(reply).toUtf8());
+        QVERIFY(fault(
+            QStringLiteral(R"({"op":"accountinfo","fault":"exception","count":2,"text":"%1"})").arg(reply).toUtf8()));
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(false);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
 
         QCOMPARE(requestedOperations(), (QStringList{"userlogin", "accountinfo", "userlogin", "accountinfo"}));
         QCOMPARE(owner.count(QStringLiteral("login")), 1);
         QCOMPARE(owner.events().last(), QStringLiteral("finished"));
 
         // The next chain may recover again.
-        fault(QStringLiteral(R"({"op":"accountinfo","fault":"exception","count":1,"text":"%1"})").arg(reply).toUtf8());
+        QVERIFY(fault(
+            QStringLiteral(R"({"op":"accountinfo","fault":"exception","count":1,"text":"%1"})").arg(reply).toUtf8()));
         services.fire(false);
-        waitUntilIdle(services, &owner, 2);
+        QVERIFY(waitUntilIdle(services, &owner, 2));
         QCOMPARE(owner.count(QStringLiteral("login")), 2);
         QCOMPARE(owner.events().filter(QStringLiteral("account")).last(), QStringLiteral("account"));
     }
 
     void failedListStopsTheChain() {
-        addDocuments({QStringLiteral("a.pdf")});
-        signIn();
+        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
+        QVERIFY(signIn());
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(false);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
         QCOMPARE(fetchedFiles(), QStringList{"Inbox/a.pdf"});
 
         // The old list still names a.pdf: the download step must not run over it again.
-        fault(
-            R"({"op":"docstotransfer","fault":"exception","text":"com.docuvane.common.exception.DatabaseException:Try later"})");
+        QVERIFY(fault(
+            R"({"op":"docstotransfer","fault":"exception","text":"com.docuvane.common.exception.DatabaseException:Try later"})"));
         const qsizetype before = requests().size();
         _notifications.clear();
         services.fire(true);
-        waitUntilIdle(services, &owner, 2);
+        QVERIFY(waitUntilIdle(services, &owner, 2));
         QCOMPARE(requestedOperations().mid(before), (QStringList{"accountinfo", "docstotransfer"}));
         QCOMPARE(_notifications, QStringList{"Try later"});
     }
 
     void garbledListIsNotAnnouncedAsEmpty() {
-        signIn();
-        fault(R"({"op":"docstotransfer","fault":"http500"})");
+        QVERIFY(signIn());
+        QVERIFY(fault(R"({"op":"docstotransfer","fault":"http500"})"));
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(true);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
         QVERIFY(_notifications.filter(QStringLiteral("No new documents")).isEmpty());
     }
 
@@ -439,29 +452,29 @@ private slots:
     void emptyListAnnouncement() {
         QFETCH(bool, announce);
         QFETCH(QStringList, expected);
-        signIn();
+        QVERIFY(signIn());
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(announce);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
         QCOMPARE(_notifications, expected);
         QCOMPARE(owner.events(), (QStringList{"start", "account", "finished"}));
     }
 
     void notificationsOffStillReportsToTheOwner() {
         settings().setInteger(0, QStringLiteral("useGrowlNotifications"));
-        addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")});
+        QVERIFY(addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")}));
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.fire(true);
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
         QVERIFY(_notifications.isEmpty());
         QCOMPARE(owner.events().filter(QStringLiteral("progress")).size(), 2);
         QCOMPARE(fetchedFiles().size(), 2);
     }
 
     void fireIsDroppedWhileBusy() {
-        signIn();
+        QVERIFY(signIn());
         std::mutex gate;
         gate.lock();
         Workspace::setOpener([&](const QUrl&) {
@@ -474,18 +487,18 @@ private slots:
         services.fire(false);
         QCOMPARE(services.displayNoNewDocumentsNotification(), true);
         gate.unlock();
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
         QCOMPARE(owner.count(QStringLiteral("start")), 0);
         QVERIFY(!requestedOperations().contains(QStringLiteral("accountinfo")));
     }
 
     void coordinatorWithoutDownloadRoleNeverReportsTheEnd() {
-        addDocuments({QStringLiteral("a.pdf")});
+        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
         RecordingOwner owner;
         DVFetchWebServices services(&owner, false);
         services.fire(false);
         QTRY_COMPARE_WITH_TIMEOUT(fetchedFiles(), QStringList{"Inbox/a.pdf"}, 20000);
-        waitUntilIdle(services);
+        QVERIFY(waitUntilIdle(services));
         QTest::qWait(kSettleMs);
         QCOMPARE(owner.finishedCount.load(), 0);
     }
@@ -494,7 +507,7 @@ private slots:
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
         services.accountInfo(kUser, QStringLiteral("wrong"));
-        waitUntilIdle(services, &owner);
+        QVERIFY(waitUntilIdle(services, &owner));
         QCOMPARE(owner.events(), (QStringList{"login failed", "finished"}));
         QCOMPARE(requestedOperations(), QStringList{"userlogin"});
         QVERIFY(!settings().valueForKey(QStringLiteral("ticket")).isValid());
@@ -585,7 +598,7 @@ private slots:
         });
         DVFetchWebServices services(nullptr, false);
         services.launchDocuvaneWebsite();
-        waitUntilIdle(services);
+        QVERIFY(waitUntilIdle(services));
         std::lock_guard lock(mutex);
         QCOMPARE(opened, QStringList{_server->baseUrl() + path});
     }

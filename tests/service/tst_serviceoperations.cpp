@@ -11,7 +11,7 @@
 #include "MainThread.h"
 #include "OperationQueue.h"
 #include "ScriptedHttpServer.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "TestRows.h"
 #include "TestTiming.h"
 #include "UserDefaults.h"
@@ -243,21 +243,10 @@ private slots:
         on("login: redirect status kept", "userlogin", reply("T-9xyz", 302),
            "DocuvaneFetch 1 ticket=- The service answered with HTTP status 302");
         on("login: a web page", "userlogin", reply("<html>\n<body>Welcome</body>\n</html>\n"), notTicket);
-        on("login: markup without blanks", "userlogin", reply("<html><body>Welcome</body></html>\n"), notTicket);
-        on("login: JSON without blanks", "userlogin", reply("{\"error\":\"busy\"}\r\n\n"), notTicket);
-        on("login: blank inside", "userlogin", reply("T 1\r\n\n"), notTicket);
-        on("login: line break inside", "userlogin", reply("T\n1\r\n\n"), notTicket);
-        on("login: NUL inside", "userlogin", reply(QByteArray("T\0001\r\n\n", 6)), notTicket);
-        on("login: escape inside", "userlogin", reply("T\x1b[2J\r\n\n"), notTicket);
-        on("login: nothing before the three bytes", "userlogin", reply("xyz"), notTicket);
-        on("login: longest ticket", "userlogin", reply(QByteArray(512, 'k') + "\r\n\n"),
-           "ok ticket=" + QString(512, 'k'));
-        on("login: longer than a ticket", "userlogin", reply(QByteArray(513, 'k') + "\r\n\n"), notTicket);
         on("login: larger than any login reply", "userlogin", reply(QByteArray(70000, 'k')),
            "NSURLErrorDomain -1103 (The reply is longer than 65536 bytes.) ticket=-");
         on("login: failure", "userlogin", reply(kFailure), kExpired + " ticket=-");
         on("login: invalid UTF-8", "userlogin", reply("\xff\xfe\xfd\xfc"), "DocuvaneFetch 1 ticket=- (null)");
-        on("login: too short", "userlogin", reply("ab"), notTicket);
         on("login: lost", "userlogin", reply("T-1", 200, true), kLost + " ticket=-");
         on("account: destination", "accountinfo", reply("{\"account\":{\"destinationId\":2}}"), "ok account=2");
         const QString noAccount = "DocuvaneFetch 1 account=- The service's answer holds no account information";

@@ -1,7 +1,7 @@
 #include "DVDocumentWriter.h"
 #include "DVServiceProtocol.h"
 #include "DVSetErrorOperation.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "TestRows.h"
 
 #include <QtTest>

@@ -1,5 +1,5 @@
 #include "DVException.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 namespace {
 

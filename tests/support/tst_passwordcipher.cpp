@@ -1,5 +1,5 @@
 #include "DVPasswordCipher.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 class TestPasswordCipher : public QObject {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #include "SharedFileListUtilities.h"
-#include "TestHome.h"
+#include "TestFiles.h"
+#include "TestMain.h"
 
 #include <QXmlStreamReader>
 
@@ -14,12 +15,6 @@ class TestSharedFileListUtilities : public QObject {
     static QByteArray read(const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-    static void write(const QString& path, const QByteArray& bytes) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
     }
     QString bookmarks() const { return _home + "/.config/gtk-3.0/bookmarks"; }
     QString kdePlaces() const { return _home + "/.local/share/user-places.xbel"; }
@@ -65,7 +60,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QByteArray, written);
         const QByteArray before = "file:///tmp Temporary files\nsftp://host/srv Server\n";
-        write(bookmarks(), before);
+        QVERIFY(writeFile(bookmarks(), before));
         const QUrl url = SharedFileListUtilities::fileURLWithPath(folder(name));
         QVERIFY(url.toString().endsWith('/'));
 
@@ -107,7 +102,7 @@ private slots:
                          : query == "folder without slash"
                              ? QUrl::fromLocalFile(path)
                              : SharedFileListUtilities::fileURLWithPath(_home + "/places/Gone");
-        write(bookmarks(), withHome(content.replace("@F", "file://@H/places/Fetch")));
+        QVERIFY(writeFile(bookmarks(), withHome(content.replace("@F", "file://@H/places/Fetch"))));
 
         QCOMPARE(_lists.isInFavorites(url), found);
         _lists.removeFromFavorites(url);
@@ -131,7 +126,7 @@ private slots:
 
         QDir().mkpath(bookmarks()); // exists, cannot be read as a file
         const QByteArray broken = "<?xml version=\"1.0\"?>\n<xbel>\n <bookmark href=\"file:///tmp\">\n</xbel>\n";
-        write(kdePlaces(), broken);
+        QVERIFY(writeFile(kdePlaces(), broken));
         QVERIFY(!_lists.isInFavorites(url));
         _lists.addToFavorites(url);
         QVERIFY(QFileInfo(bookmarks()).isDir());
@@ -170,7 +165,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QByteArray, place);
         const QUrl url = SharedFileListUtilities::fileURLWithPath(folder(name));
-        write(kdePlaces(), before);
+        QVERIFY(writeFile(kdePlaces(), before));
 
         _lists.addToFavorites(url);
         const QByteArray element = withHome(" <bookmark href=\"file://@H/places/" + place + "</title>\n </bookmark>\n");
@@ -211,7 +206,7 @@ private slots:
         QFETCH(QString, fileName);
         QFETCH(QByteArray, entry);
         const QUrl url = SharedFileListUtilities::fileURLWithPath(bundle(name));
-        write(autostart() + "/other.desktop", "[Desktop Entry]\nType=Application\nExec=/bin/true\n");
+        QVERIFY(writeFile(autostart() + "/other.desktop", "[Desktop Entry]\nType=Application\nExec=/bin/true\n"));
 
         _lists.addToLoginItems(url);
         QCOMPARE(read(autostart() + "/" + fileName), "[Desktop Entry]\nType=Application\n" +
@@ -240,8 +235,8 @@ private slots:
         QFETCH(QByteArray, entry);
         QFETCH(bool, found);
         const QString path = bundle("Docuvane Fetch");
-        write(autostart() + "/x.desktop",
-              entry.replace("@P", QFile::encodeName(path + "/Contents/MacOS/Docuvane Fetch")));
+        QVERIFY(writeFile(autostart() + "/x.desktop",
+                          entry.replace("@P", QFile::encodeName(path + "/Contents/MacOS/Docuvane Fetch"))));
         QCOMPARE(_lists.isInLoginItems(SharedFileListUtilities::fileURLWithPath(path)), found);
     }
 
@@ -249,14 +244,14 @@ private slots:
         const QString path = bundle("Docuvane Fetch");
         const QUrl url = SharedFileListUtilities::fileURLWithPath(path);
         const QByteArray foreign = "[Desktop Entry]\nExec=/usr/bin/docuvane-fetch\n";
-        write(autostart() + "/docuvane-fetch.desktop", foreign);
+        QVERIFY(writeFile(autostart() + "/docuvane-fetch.desktop", foreign));
         _lists.addToLoginItems(url);
         QCOMPARE(read(autostart() + "/docuvane-fetch.desktop"), foreign);
         QVERIFY(read(autostart() + "/docuvane-fetch-2.desktop").contains("X-GNOME-Autostart-enabled=true"));
 
-        write(autostart() + "/docuvane-fetch-2.desktop", "[Desktop Entry]\nX-GNOME-Autostart-enabled=false\nExec=\"" +
-                                                             QFile::encodeName(path) +
-                                                             "/Contents/MacOS/Docuvane Fetch\"\n");
+        QVERIFY(writeFile(autostart() + "/docuvane-fetch-2.desktop",
+                          "[Desktop Entry]\nX-GNOME-Autostart-enabled=false\nExec=\"" + QFile::encodeName(path) +
+                              "/Contents/MacOS/Docuvane Fetch\"\n"));
         _lists.addToLoginItems(url); // switched off by the user's desktop: switched on again, not copied
         QVERIFY(read(autostart() + "/docuvane-fetch-2.desktop").contains("X-GNOME-Autostart-enabled=true"));
         QCOMPARE(QDir(autostart()).entryList(QDir::Files).size(), 2);
@@ -266,7 +261,7 @@ private slots:
         const QString path = bundle("Docuvane Fetch");
         const QUrl url = SharedFileListUtilities::fileURLWithPath(path);
         _lists.addToLoginItems(url);
-        write(autostart() + "/zz-second.desktop", read(autostart() + "/docuvane-fetch.desktop"));
+        QVERIFY(writeFile(autostart() + "/zz-second.desktop", read(autostart() + "/docuvane-fetch.desktop")));
         QDir(path).removeRecursively();
 
         _lists.removeFromLoginItems(url); // cannot resolve: stays

@@ -1,5 +1,5 @@
 #include "DVExceptionGuard.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "WSLogger.h"
 
 #include <QRegularExpression>
@@ -113,24 +113,6 @@ private slots:
         QVERIFY(lines[0].endsWith("(S:trace) Trace shown "));
         QVERIFY(lines[1].endsWith("(S:direct) Debug always"));
         QVERIFY(lines[2].endsWith("(S:odd)  odd"));
-    }
-
-    void levelNames_data() {
-        QTest::addColumn<int>("level");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("1") << 1 << "Info";
-        QTest::newRow("2") << 2 << "Debug";
-        QTest::newRow("4") << 4 << "Trace";
-        QTest::newRow("8") << 8 << "Error";
-        QTest::newRow("0") << 0 << "";
-        QTest::newRow("3") << 3 << "";
-        QTest::newRow("16") << 16 << "";
-    }
-
-    void levelNames() {
-        QFETCH(int, level);
-        QFETCH(QString, name);
-        QCOMPARE(WSLogger::stringWithLevel(level), name);
     }
 
     void createsFolderChainAndPrivateFile() {

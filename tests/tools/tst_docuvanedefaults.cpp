@@ -1,5 +1,5 @@
 #include "DVPasswordCipher.h"
-#include "TestHome.h"
+#include "TestMain.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -1,7 +1,8 @@
 #include "DVPasswordCipher.h"
 #include "DevServerProcess.h"
 #include "ScriptedHttpServer.h"
-#include "TestHome.h"
+#include "TestFiles.h"
+#include "TestMain.h"
 #include "UserDefaults.h"
 
 #include <QDirIterator>
@@ -32,16 +33,14 @@ private:
 
     QString fetchFolder() const { return _work->path() + QStringLiteral("/home/Desktop/Docuvane Fetch"); }
 
-    void startServer(const QStringList& extra = {}) {
-        QDir().mkpath(_work->path() + "/documents/Letters");
-        QFile file(_work->path() + "/documents/Letters/hello.txt");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("hello");
-        file.close();
-        _server = std::make_unique<DevServerProcess>();
-        QVERIFY(_server->start(
-            QStringList{"--documents", _work->path() + "/documents", "--user", "anna@example.com", "--password", "pw"} +
-            extra));
+    [[nodiscard]] bool startServer(const QStringList& extra = {}) {
+        return checksPass([&] {
+            QVERIFY(writeFile(_work->path() + "/documents/Letters/hello.txt", "hello"));
+            _server = std::make_unique<DevServerProcess>();
+            QVERIFY(_server->start(QStringList{"--documents", _work->path() + "/documents", "--user",
+                                               "anna@example.com", "--password", "pw"} +
+                                   extra));
+        });
     }
 
     // The settings the tool reads, in the tool's own home.
@@ -126,7 +125,7 @@ private slots:
     void cleanup() { _server.reset(); }
 
     void fetchesAndReportsItsFigures() {
-        startServer();
+        QVERIFY(startServer());
         configureAccount(QStringLiteral("pw"));
         const Result result = run();
         QCOMPARE(result.status, 0);
@@ -165,7 +164,7 @@ private slots:
         QFETCH(QStringList, serverArguments);
         QFETCH(QString, password);
         QFETCH(QString, message);
-        startServer(serverArguments);
+        QVERIFY(startServer(serverArguments));
         if (!password.isNull())
             configureAccount(password);
         const Result result = run();

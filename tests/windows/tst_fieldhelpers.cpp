@@ -1,8 +1,8 @@
 #include "AXCVHandler.h"
 #include "DVPasswordCipher.h"
 #include "DVPasswordTransformer.h"
+#include "TestMain.h"
 #include "TextHeightForWidth.h"
-#include "WidgetTestMain.h"
 
 #include <QClipboard>
 #include <QFontDatabase>

@@ -7,8 +7,8 @@
 #include "DVWindow.h"
 #include "DevServerInstance.h"
 #include "PreferencesController.h"
+#include "TestMain.h"
 #include "UserDefaults.h"
-#include "WidgetTestMain.h"
 #include "WindowTestSupport.h"
 
 #include <QAbstractButton>
@@ -697,9 +697,6 @@ private slots:
         QCOMPARE(warning.message(), expected);
         QCOMPARE(part<QLabel>(warning.window(), "_message")->text(), QString(expected).replace('\r', '\n'));
         QVERIFY(warning.window()->isVisible());
-        QCOMPARE(part<QPushButton>(warning.window(), "_quit")->text().remove('&'), QStringLiteral("Quit"));
-        QCOMPARE(part<QPushButton>(warning.window(), "_create")->text().remove('&'),
-                 QStringLiteral("Create New Docuvane Fetch Folder"));
     }
 
     void missingChoices_data() {
@@ -754,24 +751,6 @@ private slots:
     }
 
     // --- All windows ---
-
-    void accessibleNames() {
-        SetupLikeWindows windows(&_delegate);
-        for (QDialog* window : windows.all()) {
-            for (QWidget* widget : window->findChildren<QWidget*>()) {
-                const bool control = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractButton*>(widget) ||
-                                     qobject_cast<QPlainTextEdit*>(widget) ||
-                                     widget->objectName().endsWith(QStringLiteral("Status")) ||
-                                     widget->objectName() == QStringLiteral("_status");
-                if (!control || widget->objectName().startsWith(QStringLiteral("qt_")))
-                    continue;
-                QVERIFY2(!widget->accessibleName().isEmpty() || !widget->property("text").toString().isEmpty(),
-                         qPrintable(window->objectName() + "/" + widget->objectName()));
-                if (qobject_cast<QLineEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget))
-                    QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
-            }
-        }
-    }
 
     // Status lines and messages carry the service's words and file names: shown as they are, never as markup.
     void textsShownAsTheyAre() {

@@ -1,6 +1,7 @@
 #include "InvokingUser.h"
 #include "SharedFileListUtilities.h"
-#include "TestHome.h"
+#include "TestFiles.h"
+#include "TestMain.h"
 #include "UserDefaults.h"
 
 #include <QDirIterator>
@@ -34,35 +35,33 @@ class TestWipeTool : public QObject {
                 share + "/icons/hicolor/scalable/apps/docuvane-fetch.svg"};
     }
 
-    static void touch(const QString& path, const QByteArray& bytes = "x") {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    static void copyProgram(const QString& from, const QString& to) {
+    [[nodiscard]] static bool copyProgram(const QString& from, const QString& to) {
         QDir().mkpath(QFileInfo(to).absolutePath());
-        QVERIFY(QFile::copy(from, to));
+        return QFile::copy(from, to);
     }
 
-    // What an installation and a client that has run leave behind. Returns the tool's path.
+    // What an installation and a client that has run leave behind. Returns the tool's path; empty when the
+    // installation could not be made.
     QString install() {
         const QString tool = _product + "/Uninstall.app/Contents/MacOS/wipe_tool";
-        copyProgram(builtTool(), tool);
-        copyProgram("/bin/sleep", client() + "/Contents/MacOS/Docuvane Fetch");
+        if (!copyProgram(builtTool(), tool) || !copyProgram("/bin/sleep", client() + "/Contents/MacOS/Docuvane Fetch"))
+            return {};
         QByteArray list;
         for (const QString& entry :
              menuEntries() + QStringList{_home + "/notes.txt", _home + "/docuvane-fetch.desktop"}) {
-            touch(entry);
+            if (!writeFile(entry))
+                return {};
             list += QFile::encodeName(entry) + "\n";
         }
         QDir().mkpath(_home + "/docuvane-fetch.d.svg/inside"); // listed, named like ours, but a folder
         list += QFile::encodeName(_home + "/docuvane-fetch.d.svg") + "\n";
-        touch(_product + "/Uninstall.app/Contents/Resources/MenuEntries", list);
+        if (!writeFile(_product + "/Uninstall.app/Contents/Resources/MenuEntries", list))
+            return {};
 
         UserDefaults("com.docuvane.DocuvaneFetch").setValue("a@example.com", "email");
         UserDefaults("com.docuvane.Docuvane_Fetch").setValue("old", "email");
-        touch(fetchFolder() + "/Invoices/2024.pdf");
+        if (!writeFile(fetchFolder() + "/Invoices/2024.pdf"))
+            return {};
         SharedFileListUtilities lists;
         lists.addToLoginItems(SharedFileListUtilities::fileURLWithPath(client()));
         lists.addToFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder()));
@@ -76,21 +75,20 @@ class TestWipeTool : public QObject {
         return ::getuid() == 0 ? QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}
                                : QStringList{};
     }
-    static void handOver(const QString& path, uid_t user) {
+    [[nodiscard]] static bool handOver(const QString& path, uid_t user) {
         QDirIterator items(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                            QDirIterator::Subdirectories);
-        QVERIFY(::lchown(QFile::encodeName(path).constData(), user, user) == 0);
-        while (items.hasNext())
-            QVERIFY(::lchown(QFile::encodeName(items.next()).constData(), user, user) == 0);
+        bool handed = ::lchown(QFile::encodeName(path).constData(), user, user) == 0;
+        while (handed && items.hasNext())
+            handed = ::lchown(QFile::encodeName(items.next()).constData(), user, user) == 0;
+        return handed;
     }
 
-    void handOverHome() {
-        if (runner() != ::getuid())
-            handOver(_home, runner());
-    }
+    [[nodiscard]] bool handOverHome() { return runner() == ::getuid() || handOver(_home, runner()); }
 
     int run(const QString& program) {
-        handOverHome();
+        if (!handOverHome())
+            return -1;
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("SUDO_UID"); // never act for whoever started the tests
@@ -109,11 +107,13 @@ class TestWipeTool : public QObject {
         return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
     }
 
-    static void startNamed(QProcess& process, const QString& program, const QStringList& prefix = {}) {
-        const QStringList command = prefix + QStringList{program, "300"};
-        process.start(command.first(), command.mid(1));
-        QVERIFY(process.waitForStarted());
-        QTRY_COMPARE(comm(process.processId()), QFile::encodeName(QFileInfo(program).fileName())); // after setpriv
+    [[nodiscard]] static bool startNamed(QProcess& process, const QString& program, const QStringList& prefix = {}) {
+        return checksPass([&] {
+            const QStringList command = prefix + QStringList{program, "300"};
+            process.start(command.first(), command.mid(1));
+            QVERIFY(process.waitForStarted());
+            QTRY_COMPARE(comm(process.processId()), QFile::encodeName(QFileInfo(program).fileName())); // after setpriv
+        });
     }
 
     // Whether the process was sent the request to quit: a fatal signal fixes how it ends when it is sent,
@@ -150,17 +150,18 @@ private slots:
 
     void uninstallThenRunAgain() {
         const QString tool = install();
+        QVERIFY(!tool.isEmpty());
         // Held open as the uninstaller holds it: the second run starts from the removed file.
         const int toolFile = ::open(QFile::encodeName(tool).constData(), O_RDONLY);
         QVERIFY(toolFile >= 0);
-        copyProgram("/bin/sleep", _home + "/other/Docuvane Fetch2");
+        QVERIFY(copyProgram("/bin/sleep", _home + "/other/Docuvane Fetch2"));
         QProcess prefixNamed, clientProcess, secondClient;
-        handOverHome();
-        startNamed(prefixNamed, _home + "/other/Docuvane Fetch2", asRunner()); // lower process id, not the client
-        startNamed(clientProcess, client() + "/Contents/MacOS/Docuvane Fetch", asRunner());
+        QVERIFY(handOverHome());
+        QVERIFY(startNamed(prefixNamed, _home + "/other/Docuvane Fetch2", asRunner())); // lower process id, not the client
+        QVERIFY(startNamed(clientProcess, client() + "/Contents/MacOS/Docuvane Fetch", asRunner()));
         if (!onlyOurClientRuns(clientProcess, runner()))
             QSKIP("another process named Docuvane Fetch runs for this user");
-        startNamed(secondClient, client() + "/Contents/MacOS/Docuvane Fetch", asRunner());
+        QVERIFY(startNamed(secondClient, client() + "/Contents/MacOS/Docuvane Fetch", asRunner()));
 
         QCOMPARE(run(tool), 0);
         QVERIFY(endedBySigterm(clientProcess));
@@ -171,20 +172,23 @@ private slots:
                                          settings("com.docuvane.Docuvane_Fetch"), autostartEntry(), _product})
             QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
         const auto remaining = [&] {
-            QVERIFY(QFile::exists(fetchFolder() + "/Invoices/2024.pdf"));
-            QVERIFY(SharedFileListUtilities().isInFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder())));
-            QVERIFY(QFile::exists(_home + "/notes.txt"));
-            QVERIFY(QFile::exists(_home + "/docuvane-fetch.desktop")); // named ours, but not among the launchers
-            QVERIFY(QFile::exists(_home + "/docuvane-fetch.d.svg/inside"));
-            QVERIFY(QFile::exists(_home + "/opt"));
+            return checksPass([&] {
+                QVERIFY(QFile::exists(fetchFolder() + "/Invoices/2024.pdf"));
+                QVERIFY(
+                    SharedFileListUtilities().isInFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder())));
+                QVERIFY(QFile::exists(_home + "/notes.txt"));
+                QVERIFY(QFile::exists(_home + "/docuvane-fetch.desktop")); // named ours, but not among the launchers
+                QVERIFY(QFile::exists(_home + "/docuvane-fetch.d.svg/inside"));
+                QVERIFY(QFile::exists(_home + "/opt"));
+            });
         };
-        remaining();
+        QVERIFY(remaining());
 
         secondClient.kill();
         secondClient.waitForFinished();
         QCOMPARE(run(QString("/proc/self/fd/%1").arg(toolFile)), 0);
         ::close(toolFile);
-        remaining();
+        QVERIFY(remaining());
         prefixNamed.kill();
         prefixNamed.waitForFinished();
     }
@@ -210,17 +214,18 @@ private slots:
         QFETCH(QStringList, kept);
         QFETCH(QStringList, removed);
         QString tool = install();
+        QVERIFY(!tool.isEmpty());
         if (situation == "extra") {
-            touch(_product + "/README.txt");
+            QVERIFY(writeFile(_product + "/README.txt"));
         } else if (situation == "no client") {
             QDir(client()).removeRecursively();
         } else if (situation == "link") {
             QDir(client()).removeRecursively();
-            touch(_home + "/elsewhere/data.txt");
+            QVERIFY(writeFile(_home + "/elsewhere/data.txt"));
             QVERIFY(QFile::link(_home + "/elsewhere", client()));
         } else if (situation == "loose") {
             QDir().mkpath(_home + "/opt/Docuvane Fetch.app/Contents");
-            copyProgram(tool, _home + "/opt/tools/Contents/MacOS/wipe_tool");
+            QVERIFY(copyProgram(tool, _home + "/opt/tools/Contents/MacOS/wipe_tool"));
             tool = _home + "/opt/tools/Contents/MacOS/wipe_tool";
         }
         QCOMPARE(run(tool), 0);
@@ -266,23 +271,23 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(base.path()).constData(), 0755) == 0);
         QVERIFY(QDir().mkpath(rootOnly) && ::chmod(QFile::encodeName(rootOnly).constData(), 0700) == 0);
         const QString config = home + "/.config/docuvane/";
-        touch(config + "com.docuvane.DocuvaneFetch.plist", "<plist><dict><key>Debug</key>");
-        touch(config + "com.docuvane.Docuvane_Fetch.plist", "<plist><dict/></plist>");
+        QVERIFY(writeFile(config + "com.docuvane.DocuvaneFetch.plist", "<plist><dict><key>Debug</key>"));
+        QVERIFY(writeFile(config + "com.docuvane.Docuvane_Fetch.plist", "<plist><dict/></plist>"));
         QVERIFY(QFile::link(rootOnly + "/planted", config + "com.docuvane.DocuvaneFetch.plist.damaged"));
-        handOver(home, user);
+        QVERIFY(handOver(home, user));
         QFile passwd("/etc/passwd");
         QVERIFY(passwd.open(QIODevice::ReadOnly));
-        touch(base.path() + "/passwd",
-              passwd.readAll() + "dvtest:x:4242:4242::" + QFile::encodeName(home) + ":/bin/sh\n");
-        copyProgram(builtTool(), product + "/Uninstall.app/Contents/MacOS/wipe_tool");
+        QVERIFY(writeFile(base.path() + "/passwd",
+                          passwd.readAll() + "dvtest:x:4242:4242::" + QFile::encodeName(home) + ":/bin/sh\n"));
+        QVERIFY(copyProgram(builtTool(), product + "/Uninstall.app/Contents/MacOS/wipe_tool"));
         QVERIFY(::chmod(QFile::encodeName(installed).constData(), 0755) == 0);
         const QByteArray path = QFile::encodeName(product + "/" + changed);
         QVERIFY(mode ? ::chmod(path.constData(), mode_t(mode)) == 0 : ::chown(path.constData(), user, user) == 0);
         const QString program = base.path() + "/bin/Docuvane Fetch";
-        copyProgram("/bin/sleep", program);
+        QVERIFY(copyProgram("/bin/sleep", program));
         QProcess usersClient, rootsClient;
-        startNamed(usersClient, program, {"setpriv", "--reuid=4242", "--regid=4242", "--clear-groups"});
-        startNamed(rootsClient, program);
+        QVERIFY(startNamed(usersClient, program, {"setpriv", "--reuid=4242", "--regid=4242", "--clear-groups"}));
+        QVERIFY(startNamed(rootsClient, program));
         if (!onlyOurClientRuns(usersClient, user) || !onlyOurClientRuns(rootsClient, 0))
             QSKIP("another process named Docuvane Fetch runs");
 

@@ -8,6 +8,7 @@
 
 #include "DVFetchWebServices.h"
 #include "DVPasswordCipher.h"
+#include "DocuvaneFetchIdentity.h"
 #include "MainThread.h"
 #include "UserDefaults.h"
 
@@ -122,6 +123,7 @@ double timeCycle(int count, bool failing) {
 } // namespace
 
 int main(int argc, char** argv) {
+    DocuvaneFetchIdentity::install();
     QTemporaryDir home;
     qputenv("HOME", QFile::encodeName(home.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + QStringLiteral("/.config")));

@@ -2,6 +2,7 @@
 // does on other systems. It goes through UserDefaults, so it obeys the same file locations and rules.
 
 #include "DVPasswordCipher.h"
+#include "DocuvaneFetchIdentity.h"
 #include "PropertyList.h"
 #include "UserDefaults.h"
 
@@ -181,6 +182,7 @@ int remove(const QStringList& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    DocuvaneFetchIdentity::install();
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty())

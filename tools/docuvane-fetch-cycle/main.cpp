@@ -4,6 +4,7 @@
 #include "DVDocumentWriter.h"
 #include "DVSettingsKeys.h"
 #include "DVSettingsRegistration.h"
+#include "DocuvaneFetchIdentity.h"
 #include "FetchCycleRunner.h"
 #include "LogStartup.h"
 #include "QuitSignals.h"
@@ -36,6 +37,7 @@ const char kHelp[] =
 } // namespace
 
 int main(int argc, char** argv) {
+    DocuvaneFetchIdentity::install();
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
     if (arguments == QStringList{QStringLiteral("--help")}) {

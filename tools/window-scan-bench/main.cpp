@@ -3,6 +3,7 @@
 // window list and the watcher's whole scan many times and prints the spread.
 //   window-scan-bench [--windows N] [--scans N]
 #include "DVFetchWindowWatcher.h"
+#include "DocuvaneFetchIdentity.h"
 #include "WindowList.h"
 #include "X11TestWindows.h"
 
@@ -55,6 +56,7 @@ template <typename Fn> Spread timeRuns(int runs, Fn fn) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    DocuvaneFetchIdentity::install();
     qputenv("QT_QPA_PLATFORM", "xcb");
     QGuiApplication app(argc, argv);
     QCommandLineParser parser;

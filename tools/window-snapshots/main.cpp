@@ -10,6 +10,7 @@
 #include "DVSetupWindowController.h"
 #include "DVWindowDelegates.h"
 #include "DevServerInstance.h"
+#include "DocuvaneFetchIdentity.h"
 #include "PreferencesController.h"
 #include "UserDefaults.h"
 
@@ -176,6 +177,7 @@ int run(const QString& outputFolder) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    DocuvaneFetchIdentity::install();
     // A home of its own before anything reads the environment: the windows read and write the settings.
     QTemporaryDir home;
     qputenv("HOME", QFile::encodeName(home.path()));

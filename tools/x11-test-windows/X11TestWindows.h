@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QHash>
 #include <QList>
 #include <QThread>
@@ -12,20 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-
-// The main function of a suite that reads windows through Qt's own X connection: the xcb platform and an
-// X11 session, whatever the test environment asks for.
-#define DV_X11_TEST_MAIN(TestClass)                                                                                    \
-    int main(int argc, char* argv[]) {                                                                                 \
-        TestHome testHome;                                                                                             \
-        qputenv("QT_QPA_PLATFORM", "xcb");                                                                             \
-        qunsetenv("WAYLAND_DISPLAY");                                                                                  \
-        qputenv("XDG_SESSION_TYPE", "x11");                                                                            \
-        QGuiApplication app(argc, argv);                                                                               \
-        TestClass tc;                                                                                                  \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return QTest::qExec(&tc, argc, argv);                                                                          \
-    }
 
 // Windows of "another application" for tests and benchmarks: a connection of its own to the X server named by
 // DISPLAY, on which windows are made with the class, titles and types a test asks for, and then raised,

@@ -21,7 +21,7 @@ public:
     // The entry written for an application bundle or a program; empty when it has no program to start.
     static QByteArray entryTextFor(const QString& path);
     // The entry's file name: the application's name in lower case, with one '-' for each run of anything
-    // but letters, digits, '.' and '_' ("Docuvane Fetch.app" -> "docuvane-fetch.desktop").
+    // but letters, digits, '.' and '_' ("Example App.app" -> "example-app.desktop").
     static QString entryFileNameFor(const QString& path);
     // The program a bundle or program path starts.
     static QString executableFor(const QString& path);
