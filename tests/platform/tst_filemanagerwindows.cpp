@@ -1,5 +1,5 @@
 #include "FileManagerWindows.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "TestRows.h"
 
 #include <QDBusConnection>

@@ -1,6 +1,6 @@
 #include "FileSystem.h"
 #include "FolderTree.h"
-#include "TestHome.h"
+#include "TestMain.h"
 #include "TrustedPath.h"
 
 #include <fcntl.h>
