@@ -217,7 +217,7 @@ bool Workspace::openURLPrivately(const QUrl& url) {
         folder, [](const QString& name) { return name.startsWith(kPagePrefix) && name.endsWith(kPageSuffix); },
         std::chrono::system_clock::now() - kPageLifetime, 0);
     const QString page = writeForwardingPage(folder, url);
-    return !page.isEmpty() && openURL(QUrl::fromLocalFile(page));
+    return !page.isEmpty() && openWithDesktop(QUrl::fromLocalFile(page));
 }
 
 void Workspace::setOpener(Opener opener) {
