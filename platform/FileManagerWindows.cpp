@@ -95,12 +95,7 @@ void FileManagerWindows::read() {
     call << kInterface << kProperty;
     // Starting the file manager only to learn that it shows nothing would leave it running for nothing.
     call.setAutoStartService(false);
-    auto* watcher = new QDBusPendingCallWatcher(_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
-        watcher->deleteLater();
-        if (generation != _generation)
-            return;
-        const QDBusMessage reply = watcher->reply();
+    ask(call, generation, [this, generation](const QDBusMessage& reply) {
         const QString error = reply.errorName();
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
             setState(State::Known, locationsIn(reply.arguments().constFirst()));
@@ -116,17 +111,23 @@ void FileManagerWindows::readActivatable(unsigned generation) {
     const QDBusMessage call =
         QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                                        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames"));
-    auto* watcher = new QDBusPendingCallWatcher(_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
-        watcher->deleteLater();
-        if (generation != _generation)
-            return;
-        const QDBusMessage reply = watcher->reply();
+    ask(call, generation, [this](const QDBusMessage& reply) {
         const bool activatable = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
                                  reply.arguments().constFirst().toStringList().contains(kService);
         // One that can be started but is not running has no window open.
         setState(activatable ? State::Known : State::Unavailable);
     });
+}
+
+void FileManagerWindows::ask(const QDBusMessage& call, unsigned generation,
+                             std::function<void(const QDBusMessage&)> answered) {
+    auto* watcher = new QDBusPendingCallWatcher(_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, generation, answered = std::move(answered)] {
+                watcher->deleteLater();
+                if (generation == _generation)
+                    answered(watcher->reply());
+            });
 }
 
 void FileManagerWindows::propertiesChanged(const QString& interfaceName, const QVariantMap& changedProperties,

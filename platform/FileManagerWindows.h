@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusVariant>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
 #include <optional>
 
 // Which folders the file manager's windows show, where no window list can be read (a Wayland session): the
@@ -45,6 +47,8 @@ private:
 
     void read();
     void readActivatable(unsigned generation);
+    // Sends a call; the answer is handed on unless a newer question was asked meanwhile.
+    void ask(const QDBusMessage& call, unsigned generation, std::function<void(const QDBusMessage&)> answered);
     void setState(State state, const QStringList& locations = {});
 
     QDBusConnection _bus;
