@@ -1,5 +1,7 @@
 #include "Workspace.h"
 
+#include "DesktopEntry.h"
+
 #include "FileSystem.h"
 #include "MainThread.h"
 #include "RuntimeFolder.h"
@@ -114,30 +116,6 @@ bool isKdeDesktop() {
     return desktops.contains(QStringLiteral("KDE"), Qt::CaseInsensitive);
 }
 
-// A value in a desktop-entry file: a line end in a path must not start a line (a key) of its own.
-QString desktopEntryValue(const QString& text) {
-    QString out;
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case '\\':
-            out += QStringLiteral("\\\\");
-            break;
-        case '\n':
-            out += QStringLiteral("\\n");
-            break;
-        case '\t':
-            out += QStringLiteral("\\t");
-            break;
-        case '\r':
-            out += QStringLiteral("\\r");
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 // The folder's ".directory" with "Icon=" in its [Desktop Entry] group, every other line kept.
 void writeKdeDirectoryFile(const QString& folderPath, const QString& iconPath) {
     const QString path = folderPath + QStringLiteral("/.directory");
@@ -151,7 +129,7 @@ void writeKdeDirectoryFile(const QString& folderPath, const QString& iconPath) {
         while (!lines.isEmpty() && lines.constLast().isEmpty())
             lines.removeLast();
     }
-    const QString iconLine = QStringLiteral("Icon=") + desktopEntryValue(iconPath);
+    const QString iconLine = QStringLiteral("Icon=") + DesktopEntry::escapeValue(iconPath);
     qsizetype group = -1;
     qsizetype iconAt = -1;
     for (qsizetype i = 0; i < lines.size(); ++i) {
