@@ -1,7 +1,6 @@
 #include "Workspace.h"
 
 #include "DesktopEntry.h"
-
 #include "FileSystem.h"
 #include "MainThread.h"
 #include "RuntimeFolder.h"
