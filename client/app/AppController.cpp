@@ -3,15 +3,13 @@
 #include "Appearance.h"
 #include "AuthenticationController.h"
 #include "Bundle.h"
+#include "ClientSettings.h"
 #include "DVAccountInfoOperation.h"
 #include "DVDocumentWriter.h"
 #include "DVDropboxMissingWarning.h"
 #include "DVExceptionGuard.h"
 #include "DVFetchWebServices.h"
 #include "DVLoginOperation.h"
-#include "DVPasswordCipher.h"
-#include "DVSettingsKeys.h"
-#include "DVSettingsRegistration.h"
 #include "DVSetupWindowController.h"
 #include "DVStatusImages.h"
 #include "DVStatusItem.h"
@@ -24,7 +22,6 @@
 #include "SharedFileListUtilities.h"
 #include "Timer.h"
 #include "Updater.h"
-#include "UserDefaults.h"
 #include "UserNotificationCenter.h"
 #include "WSLogger.h"
 #include "Workspace.h"
@@ -44,8 +41,8 @@ namespace {
 
 const char* const kClassName = "AppController";
 
-UserDefaults& settings() {
-    return UserDefaults::standardUserDefaults();
+ClientSettings& settings() {
+    return ClientSettings::shared();
 }
 
 QString text(const QString& key) {
@@ -113,7 +110,7 @@ AppController::~AppController() {
 }
 
 void AppController::migrateSettings() {
-    migrateOlderSettingsDomain(settings());
+    settings().migrateOlderDomain();
 }
 
 void AppController::applicationDidFinishLaunching() {
@@ -121,7 +118,7 @@ void AppController::applicationDidFinishLaunching() {
         routeNotificationFallback();
         LogStartup::start(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
         setCheckForUpdatesInterval();
-        setUserDefaults(settings(), Bundle::mainBundle());
+        settings().setUserDefaults();
         // Temporary files a killed client left in the fetch folder go, once per launch, off the main thread.
         if (!storedFolderPath().isEmpty())
             DVDocumentWriter::removeStaleTemporaryFilesInBackground(storedFolderPath());
@@ -371,9 +368,9 @@ void AppController::showProgressMessage(const QString& message) {
 void AppController::setupComplete(DVSetupWindowController*) {
     dvGuard(kClassName, "setupComplete", [&] {
         createDocuvaneDropboxFolder();
-        if (settings().integerForKey(text(DVSettings::AddToLoginItems)) == 1)
+        if (settings().addToLoginItems())
             addToLaunchAtLogin(this);
-        if (settings().integerForKey(text(DVSettings::OpenDropbox)) == 1)
+        if (settings().openFetchFolderAfterSetup())
             statusItemOpenDropboxFolder();
         _updater->checkForUpdatesInBackground();
         if (_timer && _timer->isValid())
@@ -403,11 +400,11 @@ void AppController::showWaitingWindow() {
 // ---- account ----
 
 QString AppController::storedEmail() const {
-    return settings().valueForKey(text(DVSettings::Email)).toString();
+    return settings().email();
 }
 
 QString AppController::password() const {
-    return decryptPassword(settings().valueForKey(text(DVSettings::Password)).toByteArray());
+    return settings().password();
 }
 
 bool AppController::hasCredentials() const {
@@ -482,7 +479,7 @@ void AppController::darkModeChanged() {
 // ---- the fetch folder ----
 
 QString AppController::storedFolderPath() const {
-    return settings().valueForKey(text(DVSettings::DropboxFolderPath)).toString();
+    return settings().fetchFolderPath();
 }
 
 QString AppController::folderIconPath() const {
@@ -516,7 +513,7 @@ void AppController::dropboxFolderMissing(QObject*) {
 
 void AppController::dropboxFolderMoved(const QString& newPath) {
     dvGuard(kClassName, "dropboxFolderMoved", [&] {
-        settings().setValue(newPath, text(DVSettings::DropboxFolderPath));
+        settings().setFetchFolderPath(newPath);
         createDocuvaneDropboxFolder();
         _updater->checkForUpdatesInBackground();
         start();
@@ -526,7 +523,7 @@ void AppController::dropboxFolderMoved(const QString& newPath) {
 void AppController::dropboxFolderSelected(const QString& path) {
     dvGuard(kClassName, "dropboxFolderSelected", [&] {
         _folderWatcher->stop();
-        settings().setValue(path, text(DVSettings::DropboxFolderPath));
+        settings().setFetchFolderPath(path);
         createDocuvaneDropboxFolder();
         setState(1);
         start();
@@ -602,7 +599,7 @@ void AppController::finishFolderChange(const QString& oldPath, const QString& ne
         stopCheckForFolderTimer();
         if (QFileInfo::exists(newPath))
             _sharedFileListUtilities->addToFavorites(SharedFileListUtilities::fileURLWithPath(newPath));
-        settings().setValue(newPath, text(DVSettings::DropboxFolderPath));
+        settings().setFetchFolderPath(newPath);
         if (!_terminating) {
             start();
             _folderWatcher->start(newPath);
@@ -633,7 +630,7 @@ void AppController::useBlackAndWhiteMenuBarIcons(QObject*) {
             return;
         const bool dark =
             _appearance ? _appearance->isDark() : Appearance::isDarkThemeName(Appearance::currentThemeName());
-        const bool blackAndWhite = settings().boolForKey(text(DVSettings::UseBlackAndWhiteMenuBarIcons)) || dark;
+        const bool blackAndWhite = settings().blackAndWhiteIcons() || dark;
         _statusItem->setImage(DVStatusImages::image(state() == 1, blackAndWhite, dark));
     });
 }

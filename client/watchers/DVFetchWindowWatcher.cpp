@@ -1,10 +1,10 @@
 #include "DVFetchWindowWatcher.h"
 
+#include "ClientSettings.h"
 #include "DVExceptionGuard.h"
 #include "DVFetchWebServices.h"
-#include "DVSettingsKeys.h"
+#include "DVStringTable.h"
 #include "MainThread.h"
-#include "UserDefaults.h"
 #include "WSLogger.h"
 
 #include <QMutexLocker>
@@ -39,7 +39,7 @@ DVFetchWindowWatcher::~DVFetchWindowWatcher() {
 double DVFetchWindowWatcher::readInterval() {
     double seconds = kDefaultInterval;
     dvGuard("DVFetchWindowWatcher", "readInterval", [&] {
-        const QVariant value = UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::FolderCheckInterval));
+        const QVariant value = ClientSettings::shared().folderCheckInterval();
         bool ok = false;
         const double read = value.isValid() ? value.toDouble(&ok) : 0;
         // A value that is no number counts as none; NaN and infinities would make no period at all.

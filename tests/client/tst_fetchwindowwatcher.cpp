@@ -1,7 +1,6 @@
 #include "DVFetchWebServices.h"
 #include "DVFetchWindowWatcher.h"
 #include "DVPasswordCipher.h"
-#include "DVSettingsKeys.h"
 #include "DevServerInstance.h"
 #include "TestHome.h"
 #include "Timer.h"
@@ -176,10 +175,10 @@ private slots:
     void period() {
         QFETCH(QVariant, setting);
         QFETCH(int, period);
-        settings().setValue(setting, DVKey(DVSettings::FolderCheckInterval));
+        settings().setValue(setting, QStringLiteral("DVFFolderCheckInterval"));
         makeWatcher();
         // Read once: a later change is not seen.
-        settings().setValue(QVariant(qint64(1000)), DVKey(DVSettings::FolderCheckInterval));
+        settings().setValue(QVariant(qint64(1000)), QStringLiteral("DVFFolderCheckInterval"));
         _onScreen = windows(kFolderInFront);
         _controller->setState(1);
         QVERIFY(_watcher->timer());
@@ -257,9 +256,9 @@ private slots:
         DevServerInstance server(options);
         QString problem;
         QCOMPARE(server.start(&problem), DevServerInstance::Failure::None);
-        settings().setValue(server.baseUrl(), DVKey(DVSettings::ServerURL));
-        settings().setValue(options.user, DVKey(DVSettings::Email));
-        settings().setValue(encryptPassword(options.password), DVKey(DVSettings::Password));
+        settings().setValue(server.baseUrl(), QStringLiteral("DocuvaneServerURL"));
+        settings().setValue(options.user, QStringLiteral("email"));
+        settings().setValue(encryptPassword(options.password), QStringLiteral("password"));
 
         // The watcher as the client makes it: the real window list and the real coordinator.
         _controller->removeStateObserver(_watcher.get());

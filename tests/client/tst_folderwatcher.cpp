@@ -1,6 +1,5 @@
 #include "DVException.h"
 #include "DVFolderWatcher.h"
-#include "DVSettingsKeys.h"
 #include "InotifyUsage.h"
 #include "TestHome.h"
 #include "UserDefaults.h"
@@ -39,7 +38,7 @@ private:
 };
 
 qint64 storedEventId() {
-    return UserDefaults::standardUserDefaults().integerForKey(DVKey(DVSettings::LastEventId));
+    return UserDefaults::standardUserDefaults().integerForKey(QStringLiteral("lastEventIdKey"));
 }
 
 void writeFile(const QString& path) {
@@ -72,7 +71,7 @@ private slots:
         _base = _dir->path();
         _folder = _base + QStringLiteral("/above/Docuvane Fetch");
         QVERIFY(QDir().mkpath(_folder + QStringLiteral("/Invoices")));
-        UserDefaults::standardUserDefaults().setValue(_folder, DVKey(DVSettings::DropboxFolderPath));
+        UserDefaults::standardUserDefaults().setValue(_folder, QStringLiteral("dropboxFolderPath"));
         _log = _base + QStringLiteral("/DocuvaneFetch.log");
         WSLogger::sharedInstance().setFileName(_log);
         _controller = std::make_unique<StandInController>();
@@ -204,7 +203,7 @@ private slots:
         QFETCH(bool, watching);
         writeFile(_base + QStringLiteral("/file"));
         const QString path = setting.isEmpty() ? QString() : setting == "folder" ? _folder : _base + '/' + setting;
-        UserDefaults::standardUserDefaults().setValue(path, DVKey(DVSettings::DropboxFolderPath));
+        UserDefaults::standardUserDefaults().setValue(path, QStringLiteral("dropboxFolderPath"));
         StandInController someoneElse;
         someoneElse.addStateObserver(_watcher.get(), nullptr);
         const InotifyUsage before = InotifyUsage::current();
