@@ -4,20 +4,19 @@
 #include "AuthenticationController.h"
 #include "Bundle.h"
 #include "ClientSettings.h"
-#include "DVAccountInfoOperation.h"
 #include "DVDocumentWriter.h"
 #include "DVDropboxMissingWarning.h"
 #include "DVExceptionGuard.h"
 #include "DVFetchWebServices.h"
-#include "DVLoginOperation.h"
+#include "DVFetchWindowWatcher.h"
 #include "DVSetupWindowController.h"
 #include "DVStatusImages.h"
 #include "DVStatusItem.h"
 #include "DVStatusWindow.h"
 #include "DVUpdaterSwitch.h"
 #include "DVUpdaterWindow.h"
+#include "FetchScheduler.h"
 #include "LogStartup.h"
-#include "MainThread.h"
 #include "PreferencesController.h"
 #include "SharedFileListUtilities.h"
 #include "Timer.h"
@@ -32,9 +31,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPointer>
 #include <QTimer>
-#include <QUrl>
 #include <QWidgetAction>
 
 namespace {
@@ -70,32 +67,31 @@ void presentAlert(const QString& messageText, const QString& informativeText, co
 
 } // namespace
 
-AppController::AppController(QObject* parent, SystemEvents systemEvents)
+AppController::AppController(QObject* parent, SystemEvents systemEvents, std::unique_ptr<Updater> updater)
     : QObject(parent)
-    , _state(this, 0)
+    , _updater(std::move(updater))
     , _alertPresenter(presentAlert) {
     // Reports of the settings store wait for the log, which is named when launching has finished.
     LogStartup::holdSettingsDiagnostics();
-    _updater = std::make_unique<Updater>();
+    if (!_updater)
+        _updater = std::make_unique<Updater>();
     _updaterWindow = std::make_unique<DVUpdaterWindow>(_updater.get());
     _automaticUpdateChecks = std::make_unique<DVUpdaterSwitch>(_updater.get());
+    _scheduler = std::make_unique<FetchScheduler>();
     _preferencesController = std::make_unique<PreferencesController>(this);
     _setupWindowController = std::make_unique<DVSetupWindowController>(this);
     _dropboxMissingWarning = std::make_unique<DVDropboxMissingWarning>(this);
     _authenticationWindowController = std::make_unique<AuthenticationController>(this);
     _sharedFileListUtilities = std::make_unique<SharedFileListUtilities>();
     _folderWatcher = std::make_unique<DVFolderWatcher>(this);
-    _windowWatcher = std::make_unique<DVFetchWindowWatcher>(this);
-    _webServices = std::make_unique<DVFetchWebServices>(this, true);
+    _windowWatcher = std::make_unique<DVFetchWindowWatcher>(_scheduler.get());
+    _scheduler->setWatcherServices(_windowWatcher->webServices());
+    _scheduler->setFolderCheck([this] { return validDropbox(); });
 
-    _destination = text(QStringLiteral("Looking for Destination..."));
-    _checkingForDocuments = false;
-    _reCheckForDocuments = false;
-
-    migrateSettings();
+    settings().migrateOlderDomain();
 
     Workspace& workspace = Workspace::sharedWorkspace();
-    connect(&workspace, &Workspace::didWake, this, &AppController::receiveWakeNote);
+    connect(&workspace, &Workspace::didWake, _scheduler.get(), &FetchScheduler::receiveWakeNote);
     if (systemEvents == SystemEvents::Desktop) {
         _wakeObserved = workspace.observeWake();
         _appearance = std::make_unique<Appearance>();
@@ -105,33 +101,45 @@ AppController::AppController(QObject* parent, SystemEvents systemEvents)
 
 AppController::~AppController() {
     applicationWillTerminate();
-    _state.removeObserver(_windowWatcher.get());
-    _state.removeObserver(_folderWatcher.get());
 }
 
-void AppController::migrateSettings() {
-    settings().migrateOlderDomain();
+DVFetchWebServices* AppController::webServices() const {
+    return _scheduler->webServices();
 }
 
 void AppController::applicationDidFinishLaunching() {
     dvGuard(kClassName, "applicationDidFinishLaunching", [&] {
         routeNotificationFallback();
         LogStartup::start(QDir::homePath() + QStringLiteral("/Library/Logs/DocuvaneFetch.log"));
-        setCheckForUpdatesInterval();
         settings().setUserDefaults();
+        // After the defaults: the updater schedules its checks only while "SUEnableAutomaticChecks" is on,
+        // and on a first launch that setting exists only once the defaults are in.
+        _updater->setUpdateCheckInterval(kUpdateCheckInterval);
         // Temporary files a killed client left in the fetch folder go, once per launch, off the main thread.
-        if (!storedFolderPath().isEmpty())
-            DVDocumentWriter::removeStaleTemporaryFilesInBackground(storedFolderPath());
+        if (const QString folder = settings().fetchFolderPath(); !folder.isEmpty())
+            DVDocumentWriter::removeStaleTemporaryFilesInBackground(folder);
         if (!_wakeObserved)
             WSLogger::sharedInstance().logInfo(
                 kClassName, "applicationDidFinishLaunching",
                 {QStringLiteral("No system bus: a wake from sleep will not be noticed.")});
         createStatusItem();
-        _state.addObserver(_folderWatcher.get(), nullptr);
-        _state.addObserver(_windowWatcher.get(), nullptr);
-        setState(0);
-        start();
+        wireScheduler();
+        _scheduler->setState(ClientState::NotSetUp);
+        _scheduler->start();
     });
+}
+
+void AppController::wireScheduler() {
+    FetchScheduler* scheduler = _scheduler.get();
+    connect(scheduler, &FetchScheduler::stateChanged, _folderWatcher.get(), &DVFolderWatcher::followState);
+    connect(scheduler, &FetchScheduler::stateChanged, _windowWatcher.get(), &DVFetchWindowWatcher::followState);
+    connect(scheduler, &FetchScheduler::stateChanged, this, &AppController::applyState);
+    connect(scheduler, &FetchScheduler::progressMessage, this, &AppController::showProgressMessage);
+    connect(scheduler, &FetchScheduler::cycleEnded, this, &AppController::showDownloadComplete);
+    connect(scheduler, &FetchScheduler::accountLookupEnded, this, &AppController::removeDestinationItem);
+    connect(scheduler, &FetchScheduler::setupNeeded, _setupWindowController.get(),
+            &DVSetupWindowController::showWindow);
+    connect(scheduler, &FetchScheduler::folderMissing, this, [this] { dropboxFolderMissing(this); });
 }
 
 void AppController::applicationWillTerminate() {
@@ -139,14 +147,12 @@ void AppController::applicationWillTerminate() {
         return;
     _terminating = true;
     // Timers first, so that nothing starts new work while the coordinators wind down.
-    if (_timer)
-        _timer->invalidate();
-    stopCheckForFolderTimer();
+    _scheduler->terminate();
     _windowWatcher->stop();
     _folderWatcher->stop();
     // Each stop waits for its own steps in flight; the idle ones return at once.
     for (DVFetchWebServices* services :
-         {_webServices.get(), _windowWatcher->webServices(), &_preferencesController->webServices(),
+         {_scheduler->webServices(), _windowWatcher->webServices(), &_preferencesController->webServices(),
           &_setupWindowController->webServices(), &_authenticationWindowController->webServices()}) {
         if (services)
             services->stop();
@@ -174,19 +180,19 @@ void AppController::createStatusItem() {
             statusItemStatus();
             break;
         case DVStatusItem::Entry::CheckForDocuments:
-            statusItemCheckForDocuments();
+            _scheduler->checkForDocumentsNow();
             break;
         case DVStatusItem::Entry::OpenFetchFolder:
             statusItemOpenDropboxFolder();
             break;
         case DVStatusItem::Entry::Website:
-            statusItemLaunchDocuvaneItem();
+            webServices()->launchDocuvaneWebsite();
             break;
         case DVStatusItem::Entry::Preferences:
-            statusItemPreferences();
+            _preferencesController->showWindow();
             break;
         case DVStatusItem::Entry::CheckForUpdates:
-            statusItemCheckForUpdates();
+            _updater->checkForUpdates();
             break;
         case DVStatusItem::Entry::SignInAgain:
             authenticate();
@@ -198,119 +204,15 @@ void AppController::createStatusItem() {
     });
 }
 
-// ---- main timer and the main loop ----
-
-void AppController::start() {
-    scheduleTimerWithInterval(kMainTimerInterval);
-    _timer->fire();
-    WSLogger::sharedInstance().logInfo(kClassName, "start", {QStringLiteral("AppController:  starting timer")});
-}
-
-void AppController::stop() {
-    if (_timer && _timer->isValid())
-        _timer->invalidate();
-    _timer.reset();
-    WSLogger::sharedInstance().logInfo(kClassName, "stop", {QStringLiteral("AppController:  stopping timer")});
-}
-
-void AppController::scheduleTimerWithInterval(double seconds) {
-    if (_timer && _timer->isValid())
-        _timer->invalidate();
-    _timer = Timer::scheduledTimer(seconds, true, [this] { timerSelector(); });
-}
-
-void AppController::timerSelector() {
-    if (_movingFolder)
-        return; // the move's end starts the timer again
-    if (state() != 0) {
-        _webServices->fire(false);
-        return;
-    }
-    if (!hasCredentials()) {
-        // The timer keeps running, so the assistant comes back at every tick until setup is done.
-        _setupWindowController->showWindow();
-        return;
-    }
-    if (validDropbox()) {
-        _webServices->fire(false);
-        return;
-    }
-    setState(4);
-    stop();
-    scheduleFolderCheck(kFirstFolderCheckInterval, false);
-}
-
-void AppController::setCheckForUpdatesInterval() {
-    _updater->setUpdateCheckInterval(kUpdateCheckInterval);
-}
-
-// ---- state ----
-
-void AppController::setState(int state) {
-    _stateValue = state;
+void AppController::applyState(ClientState state) {
     if (_statusItem) {
         QAction* status = _statusItem->action(DVStatusItem::Entry::Status);
         QAction* check = _statusItem->action(DVStatusItem::Entry::CheckForDocuments);
-        status->setText(state == 1 ? QStringLiteral("Status:  Enabled") : QStringLiteral("Status:  Disabled..."));
-        check->setEnabled(state == 1);
+        const bool enabled = state == ClientState::Enabled;
+        status->setText(enabled ? QStringLiteral("Status:  Enabled") : QStringLiteral("Status:  Disabled..."));
+        check->setEnabled(enabled);
     }
-    if (state == 1)
-        stopCheckForFolderTimer();
     useBlackAndWhiteMenuBarIcons(this);
-    // Observers hear every setting, also of an unchanged value: the watchers start or stop on it.
-    _state.setValue(state);
-}
-
-void AppController::addStateObserver(DVKeyValueObserver* observer, void* context) {
-    _state.addObserver(observer, context);
-}
-
-void AppController::removeStateObserver(DVKeyValueObserver* observer) {
-    _state.removeObserver(observer);
-}
-
-// ---- fetch-cycle reports ----
-
-void AppController::checkForDocumentsStart() {
-    _checkingForDocuments = true;
-    if (MainThread::isMainThread())
-        showProgressMessage(QStringLiteral("Download Starting"));
-    else
-        MainThread::perform([self = QPointer<AppController>(this)] {
-            if (self)
-                self->showProgressMessage(QStringLiteral("Download Starting"));
-        });
-}
-
-void AppController::checkForDocumentsProgress(const QVariantMap& document) {
-    showProgressMessage(document.value(QStringLiteral("filename")).toString());
-}
-
-void AppController::checkForDocumentsFinished() {
-    // The queue thread where the main coordinator's work ended: only the flags are touched here.
-    if (_reCheckForDocuments.exchange(false)) {
-        // A wake cut the cycle short: one more tick, on the main thread like every other tick.
-        MainThread::perform([self = QPointer<AppController>(this)] {
-            // The cut-short cycle has ended; a new one marks itself running as it starts. A tick that
-            // starts none (no main timer, or state 0 without a usable folder) must not leave the menu
-            // showing a cycle for hours.
-            if (!self)
-                return;
-            self->_checkingForDocuments = false;
-            if (self->_timer && self->_timer->isValid())
-                self->_timer->fire();
-            if (!self->_checkingForDocuments)
-                self->showDownloadComplete();
-        });
-        return;
-    }
-    _checkingForDocuments = false;
-    // The report comes from a worker thread; the controller may be gone (at quit) before the main thread
-    // gets to it.
-    MainThread::perform([self = QPointer<AppController>(this)] {
-        if (self)
-            self->showDownloadComplete();
-    });
 }
 
 void AppController::showDownloadComplete() {
@@ -319,33 +221,8 @@ void AppController::showDownloadComplete() {
         _statusItem->setProgressAnimating(false);
 }
 
-void AppController::windowWatcherCheckFinished() {
-    // The window watcher's cycle ended; a cycle of the main coordinator still running keeps the flag.
-    if (_webServices->queue().operationCount() > 0)
-        return;
-    _checkingForDocuments = false;
-    showDownloadComplete();
-}
-
-void AppController::loginComplete(const std::shared_ptr<DVLoginOperation>& operation) {
-    if (!operation->error())
-        return;
-    removeDestinationItem();
-    setState(2);
-}
-
 void AppController::accountInfoComplete(const std::shared_ptr<DVAccountInfoOperation>& operation) {
-    if (const std::optional<DVError> error = operation->error()) {
-        _lastError = error->fullDescription();
-        setState(5);
-    } else if (!validDropbox()) {
-        setState(4);
-    } else {
-        const QVariantMap account = operation->accountInfo().value_or(QVariantMap());
-        const qint64 destinationId = account.value(QStringLiteral("destinationId")).toLongLong();
-        setState(destinationId == 2 ? 1 : 3);
-    }
-    removeDestinationItem();
+    _scheduler->accountInfoComplete(operation);
 }
 
 void AppController::removeDestinationItem() {
@@ -373,13 +250,12 @@ void AppController::setupComplete(DVSetupWindowController*) {
         if (settings().openFetchFolderAfterSetup())
             statusItemOpenDropboxFolder();
         _updater->checkForUpdatesInBackground();
-        if (_timer && _timer->isValid())
-            _timer->fire();
+        _scheduler->fireTimer();
     });
 }
 
 void AppController::authenticationComplete(AuthenticationController*) {
-    setState(1);
+    _scheduler->setState(ClientState::Enabled);
 }
 
 void AppController::authenticate() {
@@ -391,66 +267,38 @@ DVAutomaticUpdateChecks* AppController::sparkleUpdater() {
 }
 
 void AppController::showWaitingWindow() {
-    if (state() == 0)
+    if (_scheduler->state() == ClientState::NotSetUp)
         _setupWindowController->showWindow();
     else
         _preferencesController->showWindow();
 }
 
-// ---- account ----
-
-QString AppController::storedEmail() const {
-    return settings().email();
-}
-
-QString AppController::password() const {
-    return settings().password();
-}
-
-bool AppController::hasCredentials() const {
-    return !storedEmail().isEmpty() && !password().isEmpty();
-}
-
-void AppController::getAccountInfo(const QString& user, const QString& password) {
-    _webServices->accountInfo(user, password);
-}
-
 void AppController::destinationSelector() {
-    _webServices->accountInfo(storedEmail(), password());
+    webServices()->accountInfo(settings().email(), settings().password());
 }
 
-bool AppController::validAccount() {
-    if (!hasCredentials())
-        return false;
-    if (!validDropbox())
-        dropboxFolderMissing(this);
-    else
-        _webServices->accountInfo(storedEmail(), password());
-    return true;
-}
-
-// ---- state explanation, wake, appearance ----
+// ---- state explanation, appearance ----
 
 void AppController::statusItemStatus() {
-    switch (state()) {
-    case 2:
+    switch (_scheduler->state()) {
+    case ClientState::InvalidCredentials:
         showAlert(QStringLiteral("Invalid Credentials"),
                   text(QStringLiteral("Docuvane Fetch is unable to log in to your Docuvane account. Please re-enter "
                                       "your username and password.")),
                   QStringLiteral("OK"));
-        statusItemPreferences();
+        _preferencesController->showWindow();
         break;
-    case 3:
+    case ClientState::InvalidDestination:
         showAlert(QStringLiteral("Invalid Destination"),
                   text(QStringLiteral("Your Docuvane account is not currently using your Docuvane Fetch app as its "
                                       "document delivery destination.\r\rTo change your destination, please log "
                                       "into the Docuvane web client and click on the \"Destination\" tab.")),
                   QStringLiteral("OK"));
         break;
-    case 5:
-        showAlert(QStringLiteral("Error"), _lastError, QStringLiteral("OK"));
+    case ClientState::Error:
+        showAlert(QStringLiteral("Error"), _scheduler->lastError(), QStringLiteral("OK"));
         break;
-    case 4:
+    case ClientState::FolderMissing:
         dropboxFolderMissing(this);
         break;
     default:
@@ -463,31 +311,18 @@ void AppController::showAlert(const QString& messageText, const QString& informa
         _alertPresenter(messageText, informativeText, button);
 }
 
-void AppController::receiveWakeNote() {
-    WSLogger::sharedInstance().logInfo(kClassName, "receiveWakeNote", {QStringLiteral("Received wakeup notice.")});
-    if (!_checkingForDocuments)
-        return;
-    // Set before cancelling: the queue may empty on another thread at once, and its report must see it.
-    _reCheckForDocuments = true;
-    _webServices->queue().cancelAllOperations();
-}
-
 void AppController::darkModeChanged() {
     useBlackAndWhiteMenuBarIcons(this);
 }
 
 // ---- the fetch folder ----
 
-QString AppController::storedFolderPath() const {
-    return settings().fetchFolderPath();
-}
-
 QString AppController::folderIconPath() const {
     return Bundle::mainBundle().resourcePath() + QStringLiteral("/FolderIcon.png");
 }
 
 bool AppController::validDropbox() {
-    const QString path = storedFolderPath();
+    const QString path = settings().fetchFolderPath();
     if (path.isEmpty() || !QFileInfo::exists(path))
         return false;
     Workspace::setFolderIcon(path, folderIconPath());
@@ -497,7 +332,7 @@ bool AppController::validDropbox() {
 
 void AppController::createDocuvaneDropboxFolder() {
     dvGuard(kClassName, "createDocuvaneDropboxFolder", [&] {
-        const QString path = storedFolderPath();
+        const QString path = settings().fetchFolderPath();
         if (path.isEmpty() || QFileInfo::exists(path))
             return;
         QDir().mkpath(path); // a failure is caught later by the folder checks
@@ -516,7 +351,7 @@ void AppController::dropboxFolderMoved(const QString& newPath) {
         settings().setFetchFolderPath(newPath);
         createDocuvaneDropboxFolder();
         _updater->checkForUpdatesInBackground();
-        start();
+        _scheduler->start();
     });
 }
 
@@ -525,44 +360,15 @@ void AppController::dropboxFolderSelected(const QString& path) {
         _folderWatcher->stop();
         settings().setFetchFolderPath(path);
         createDocuvaneDropboxFolder();
-        setState(1);
-        start();
+        _scheduler->setState(ClientState::Enabled);
+        _scheduler->start();
         _folderWatcher->start(path);
-        _webServices->accountInfo(storedEmail(), password());
+        destinationSelector();
     });
 }
 
 void AppController::dropboxFolderRemind() {
-    dvGuard(kClassName, "dropboxFolderRemind", [&] {
-        setState(4);
-        scheduleFolderCheck(kFolderReminderInterval, true);
-    });
-}
-
-void AppController::scheduleFolderCheck(double seconds, bool repeats) {
-    // A pending check is ended first: a forgotten repeating timer would keep firing for ever.
-    stopCheckForFolderTimer();
-    _checkForFolderTimer = Timer::scheduledTimer(seconds, repeats, [this] { checkForFolderTimerSelector(); });
-}
-
-void AppController::checkForFolderTimerSelector() {
-    stopCheckForFolderTimer();
-    if (validDropbox()) {
-        setState(1);
-        // The main timer was stopped when the folder went missing; without this the 4-hourly fetches
-        // would never come back.
-        start();
-    } else {
-        dropboxFolderMissing(this);
-    }
-}
-
-void AppController::stopCheckForFolderTimer() {
-    if (!_checkForFolderTimer)
-        return;
-    if (_checkForFolderTimer->isValid())
-        _checkForFolderTimer->invalidate();
-    _checkForFolderTimer.reset();
+    dvGuard(kClassName, "dropboxFolderRemind", [&] { _scheduler->remindAboutFolder(); });
 }
 
 void AppController::dropboxFolderChanged(const QString& oldPath, const QString& newPath) {
@@ -574,20 +380,18 @@ void AppController::dropboxFolderChanged(const QString& oldPath, const QString& 
             finishFolderChange(oldPath, newPath, false);
             return;
         }
-        // Moving may copy a whole folder to another file system: off the main thread. No cycle may
-        // write into either place meanwhile, so the main timer waits.
-        _movingFolder = true;
-        if (_timer && _timer->isValid())
-            _timer->invalidate();
-        _folderMover.moveInBackground(
-            oldPath, newPath, [this, oldPath, newPath](DVFolderMover::Result result, const QString& problem) {
-                const bool moved = result != DVFolderMover::Result::Failed;
-                if (!problem.isEmpty())
-                    WSLogger::sharedInstance().logError(kClassName, "dropboxFolderChanged",
-                                                        {QStringLiteral("Moving the fetch folder: "), problem});
-                _movingFolder = false;
-                finishFolderChange(oldPath, moved ? newPath : oldPath, moved);
-            });
+        // Moving may copy a whole folder to another file system: off the main thread, once no cycle can
+        // write into either place.
+        _scheduler->beginFolderMove([this, oldPath, newPath] {
+            _folderMover.moveInBackground(
+                oldPath, newPath, [this, oldPath, newPath](DVFolderMover::Result result, const QString& problem) {
+                    const bool moved = result != DVFolderMover::Result::Failed;
+                    if (!problem.isEmpty())
+                        WSLogger::sharedInstance().logError(kClassName, "dropboxFolderChanged",
+                                                            {QStringLiteral("Moving the fetch folder: "), problem});
+                    finishFolderChange(oldPath, moved ? newPath : oldPath, moved);
+                });
+        });
     });
 }
 
@@ -596,12 +400,13 @@ void AppController::finishFolderChange(const QString& oldPath, const QString& ne
         if (newPath == oldPath && !moved)
             WSLogger::sharedInstance().logError(kClassName, "dropboxFolderChanged",
                                                 {QStringLiteral("The fetch folder stays at "), oldPath});
-        stopCheckForFolderTimer();
+        _scheduler->stopCheckForFolderTimer();
         if (QFileInfo::exists(newPath))
             _sharedFileListUtilities->addToFavorites(SharedFileListUtilities::fileURLWithPath(newPath));
         settings().setFetchFolderPath(newPath);
+        _scheduler->endFolderMove();
         if (!_terminating) {
-            start();
+            _scheduler->start();
             _folderWatcher->start(newPath);
         }
     });
@@ -631,7 +436,7 @@ void AppController::useBlackAndWhiteMenuBarIcons(QObject*) {
         const bool dark =
             _appearance ? _appearance->isDark() : Appearance::isDarkThemeName(Appearance::currentThemeName());
         const bool blackAndWhite = settings().blackAndWhiteIcons() || dark;
-        _statusItem->setImage(DVStatusImages::image(state() == 1, blackAndWhite, dark));
+        _statusItem->setImage(DVStatusImages::image(_scheduler->state() == ClientState::Enabled, blackAndWhite, dark));
     });
 }
 
@@ -639,7 +444,7 @@ void AppController::menuWillOpen() {
     QMenu* menu = _statusItem->menu();
     QAction* progress = _statusItem->progressItem();
     const bool progressShown = menu->actions().contains(progress);
-    if (_checkingForDocuments) {
+    if (_scheduler->isCheckingForDocuments()) {
         if (!progressShown) {
             insertActionAt(menu, 5, _progressSeparator);
             insertActionAt(menu, 6, progress);
@@ -664,30 +469,12 @@ void AppController::menuWillOpen() {
 
 bool AppController::validateMenuItem(QAction* item) const {
     if (item == _statusItem->action(DVStatusItem::Entry::CheckForDocuments))
-        return !_checkingForDocuments;
+        return !_scheduler->isCheckingForDocuments();
     if (item == _statusItem->action(DVStatusItem::Entry::Status))
-        return state() != 1;
+        return _scheduler->state() != ClientState::Enabled;
     return true;
 }
 
-void AppController::statusItemCheckForUpdates() {
-    _updater->checkForUpdates();
-}
-
-void AppController::statusItemCheckForDocuments() {
-    _checkingForDocuments = true;
-    showProgressMessage(QStringLiteral("Download Starting"));
-    _webServices->fire(true);
-}
-
-void AppController::statusItemPreferences() {
-    _preferencesController->showWindow();
-}
-
 void AppController::statusItemOpenDropboxFolder() {
-    Workspace::selectFile(storedFolderPath());
-}
-
-void AppController::statusItemLaunchDocuvaneItem() {
-    _webServices->launchDocuvaneWebsite();
+    Workspace::selectFile(settings().fetchFolderPath());
 }

@@ -111,6 +111,8 @@ void DVFetchWindowWatcher::updateWindowList() {
                 (window.name.isNull() || window.name.contains(folderName))) {
                 if (_checkAction)
                     _checkAction();
+                else if (auto* gate = dynamic_cast<DVWindowWatcherFetchDelegate*>(delegate()))
+                    gate->windowWatcherWantsCheck(*_webServices);
                 else
                     _webServices->fire(false);
                 continue;
@@ -121,13 +123,8 @@ void DVFetchWindowWatcher::updateWindowList() {
     });
 }
 
-void DVFetchWindowWatcher::observeValueForKeyPath(const QString& keyPath, const QObject* object,
-                                                  const DVKeyValueChange& change, void* context) {
-    Q_UNUSED(keyPath);
-    Q_UNUSED(context);
-    if (!object || object != delegate())
-        return;
-    if (change.newValue.toInt() == 1)
+void DVFetchWindowWatcher::followState(ClientState state) {
+    if (state == ClientState::Enabled)
         start();
     else
         stop();

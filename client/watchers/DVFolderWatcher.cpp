@@ -74,13 +74,8 @@ void DVFolderWatcher::restartWithPath(const QString& path) {
     start(path);
 }
 
-void DVFolderWatcher::observeValueForKeyPath(const QString& keyPath, const QObject* object,
-                                             const DVKeyValueChange& change, void* context) {
-    Q_UNUSED(keyPath);
-    Q_UNUSED(context);
-    if (!object || object != delegate())
-        return;
-    if (change.newValue.toInt() == 1) {
+void DVFolderWatcher::followState(ClientState state) {
+    if (state == ClientState::Enabled) {
         QString path;
         dvGuard(this, "observeValueForKeyPath", [&] { path = ClientSettings::shared().fetchFolderPath(); });
         start(path);

@@ -44,27 +44,19 @@ const QStringList kFolderInFront{"org.gnome.Nautilus|Docuvane Fetch"};
 
 } // namespace
 
-// Stands in for the application controller: an observable state, and the reports a window watcher's
-// coordinator and the watcher itself send.
+// Stands in for the scheduler: the state the watcher follows, and the reports a window watcher's coordinator
+// and the watcher itself send.
 class StandInController : public QObject,
-                          public DVStateObservable,
                           public CheckForDocumentsStartDelegate,
                           public DVWindowWatcherCheckFinishedDelegate {
 public:
-    int state() const override { return _state.value(); }
-    void setState(int state) { _state.setValue(state); }
-    void addStateObserver(DVKeyValueObserver* observer, void* context) override {
-        _state.addObserver(observer, context);
-    }
-    void removeStateObserver(DVKeyValueObserver* observer) override { _state.removeObserver(observer); }
+    void setState(int state) { watcher->followState(ClientState(state)); }
     void checkForDocumentsStart() override { ++starts; }
     void windowWatcherCheckFinished() override { ++finished; }
 
+    DVFetchWindowWatcher* watcher = nullptr;
     std::atomic<int> starts{0};
     int finished = 0; // main thread
-
-private:
-    DVObservableState _state{this};
 };
 
 class TestFetchWindowWatcher : public QObject {
@@ -79,12 +71,10 @@ private:
 
     // A watcher made now (so that it reads the settings as they are), scanning _onScreen.
     void makeWatcher() {
-        if (_watcher)
-            _controller->removeStateObserver(_watcher.get());
         _watcher = std::make_unique<DVFetchWindowWatcher>(_controller.get());
         _watcher->setWindowSource([this] { return std::optional(_onScreen); });
         _watcher->setCheckAction([this] { ++_checks; });
-        _controller->addStateObserver(_watcher.get(), nullptr);
+        _controller->watcher = _watcher.get();
     }
 
     QStringList logLines(const QString& containing) const {
@@ -113,7 +103,6 @@ private slots:
     }
 
     void cleanup() {
-        _controller->removeStateObserver(_watcher.get());
         _watcher.reset();
         _controller.reset();
     }
@@ -193,7 +182,7 @@ private slots:
 
     // The timer runs while the controller's state is 1; states set by other objects are not the controller's.
     void followsTheControllersState_data() {
-        QTest::addColumn<QStringList>("changes"); // "<state>" by the controller, "other <state>" by another object
+        QTest::addColumn<QStringList>("changes"); // the states set, in order
         QTest::addColumn<QList<bool>>("running");
         QTest::addColumn<int>("timersMade");
         QTest::newRow("enabled") << QStringList{"1"} << QList<bool>{true} << 1;
@@ -203,26 +192,20 @@ private slots:
             << QList<bool>{true, false, true, false, true, false, true, false, true, false} << 5;
         QTest::newRow("stopped, then started: a new timer")
             << QStringList{"1", "0", "0", "1"} << QList<bool>{true, false, false, true} << 2;
-        QTest::newRow("another object's state is ignored")
-            << QStringList{"other 1", "1", "other 0", "other 2"} << QList<bool>{false, true, true, true} << 1;
     }
 
     void followsTheControllersState() {
         QFETCH(QStringList, changes);
         QFETCH(QList<bool>, running);
         QFETCH(int, timersMade);
-        StandInController other;
-        other.addStateObserver(_watcher.get(), nullptr);
         QList<std::shared_ptr<Timer>> made; // kept, so that a new timer cannot reuse an old one's address
         for (qsizetype i = 0; i < changes.size(); ++i) {
-            const QStringList words = changes.at(i).split(QLatin1Char(' '));
-            (words.size() == 2 ? other : *_controller).setState(words.last().toInt());
+            _controller->setState(changes.at(i).toInt());
             const std::shared_ptr<Timer> timer = _watcher->timer();
             QCOMPARE(timer && timer->isValid(), running.at(i));
             if (timer && !made.contains(timer))
                 made.append(timer);
         }
-        other.removeStateObserver(_watcher.get());
         QCOMPARE(made.size(), timersMade);
         QCOMPARE(TimerTestClock::validTimerCount(), running.last() ? 1 : 0);
     }
@@ -261,9 +244,8 @@ private slots:
         settings().setValue(encryptPassword(options.password), QStringLiteral("password"));
 
         // The watcher as the client makes it: the real window list and the real coordinator.
-        _controller->removeStateObserver(_watcher.get());
         _watcher = std::make_unique<DVFetchWindowWatcher>(_controller.get());
-        _controller->addStateObserver(_watcher.get(), nullptr);
+        _controller->watcher = _watcher.get();
         const auto requestedOperations = [&] {
             QStringList ops;
             QFile log(options.requestLogPath);
