@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ClientState.h"
 #include "DVFetchWebServicesDelegate.h"
 #include "DVFolderMover.h"
 #include "DVFolderWatcher.h"
@@ -10,7 +9,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 class Appearance;
@@ -21,14 +19,15 @@ class DVFetchWindowWatcher;
 class DVSetupWindowController;
 class DVStatusItem;
 class DVUpdaterWindow;
+class FetchFolderService;
 class FetchScheduler;
 class PreferencesController;
-class QAction;
 class SharedFileListUtilities;
+class TrayPresenter;
 
-// The application's spine: creates every long-lived object of the tray client, wires them together, runs
-// the start-up order and the quit, and answers the windows and watchers. When documents are fetched and
-// what state the client is in is the scheduler's job.
+// The application's spine: builds every long-lived object of the tray client, wires them together, runs
+// the start-up order and the quit, and answers the windows and the folder watcher. When documents are
+// fetched is the scheduler's job, the fetch folder the fetch-folder service's, the tray the presenter's.
 class AppController : public QObject,
                       public ServicesAccountInfoCompleteDelegate,
                       public DVFolderWatcherDelegate,
@@ -43,10 +42,6 @@ class AppController : public QObject,
 
 public:
     static constexpr double kUpdateCheckInterval = 86400;
-
-    // A modal alert with one button; tests record it instead of showing it.
-    using AlertPresenter =
-        std::function<void(const QString& messageText, const QString& informativeText, const QString& button)>;
 
     // Where the controller learns of wakes and of the desktop's appearance.
     enum class SystemEvents {
@@ -64,25 +59,11 @@ public:
     // The application is about to quit: stops every coordinator so that nothing is left half done.
     void applicationWillTerminate();
 
-    // The account lookup of the preferences window ends like the main coordinator's.
+    // The preferences window's account lookup ends like the main coordinator's.
     void accountInfoComplete(const std::shared_ptr<DVAccountInfoOperation>& operation) override;
-
-    // Windows.
     void setupComplete(DVSetupWindowController* sender) override;
     void authenticationComplete(AuthenticationController* sender) override;
-    void authenticate();
     DVAutomaticUpdateChecks* sparkleUpdater() override;
-
-    // Account.
-    void destinationSelector();
-
-    // State explanation, appearance.
-    void statusItemStatus();
-    void darkModeChanged();
-
-    // The fetch folder.
-    bool validDropbox();
-    void createDocuvaneDropboxFolder();
     void dropboxFolderMissing(QObject* sender) override;
     void dropboxFolderMoved(const QString& newPath) override;
     void dropboxFolderSelected(const QString& path) override;
@@ -90,19 +71,18 @@ public:
     void dropboxFolderChanged(const QString& oldPath, const QString& newPath) override;
     void addToLaunchAtLogin(QObject* sender) override;
     void removeFromLaunchAtLogin(QObject* sender) override;
-
-    // The status item and its menu.
     void useBlackAndWhiteMenuBarIcons(QObject* sender) override;
-    void menuWillOpen();
-    bool validateMenuItem(QAction* item) const;
-    void statusItemOpenDropboxFolder();
 
+    // One account lookup with the stored credentials.
+    void destinationSelector();
     // The window that waits for the user, for a second launch handing over: the setup assistant before
     // setup is done, otherwise the preferences.
     void showWaitingWindow();
 
-    // Owned objects.
     FetchScheduler* scheduler() const { return _scheduler.get(); }
+    FetchFolderService* folderService() const { return _folder.get(); }
+    TrayPresenter* tray() const { return _tray.get(); }
+    DVStatusItem* statusItem() const;
     DVFetchWebServices* webServices() const;
     DVFolderWatcher* folderWatcher() const { return _folderWatcher.get(); }
     DVFetchWindowWatcher* windowWatcher() const { return _windowWatcher.get(); }
@@ -110,14 +90,9 @@ public:
     DVSetupWindowController* setupWindowController() const { return _setupWindowController.get(); }
     DVDropboxMissingWarning* dropboxMissingWarning() const { return _dropboxMissingWarning.get(); }
     AuthenticationController* authenticationWindowController() const { return _authenticationWindowController.get(); }
-    DVStatusItem* statusItem() const { return _statusItem.get(); }
     Updater* updater() const { return _updater.get(); }
     DVUpdaterWindow* updaterWindow() const { return _updaterWindow.get(); }
-    Appearance* appearance() const { return _appearance.get(); }
 
-    void setAlertPresenter(AlertPresenter presenter) { _alertPresenter = std::move(presenter); }
-    // Replaces the folder mover (tests play moves across file systems).
-    void setFolderMover(const DVFolderMover& mover) { _folderMover = mover; }
     // How long the status item waits for a tray before it shows its window; before launching finishes.
     void setTraySettleMs(int ms) { _traySettleMs = ms; }
 
@@ -126,37 +101,27 @@ signals:
     void folderMoveFinished(bool moved);
 
 private:
-    void createStatusItem();
-    void wireScheduler();
-    void routeNotificationFallback();
-    void removeDestinationItem();
-    void showProgressMessage(const QString& text);
-    // "Download Complete" in the menu, the indicator stopped: the end of a cycle.
-    void showDownloadComplete();
-    void applyState(ClientState state);
+    void createTray();
+    void wire();
     void finishFolderChange(const QString& oldPath, const QString& newPath, bool moved);
-    QString folderIconPath() const;
-    void showAlert(const QString& messageText, const QString& informativeText, const QString& button);
+    void openFetchFolder();
 
     std::unique_ptr<Updater> _updater;
     std::unique_ptr<DVUpdaterWindow> _updaterWindow;
     std::unique_ptr<DVAutomaticUpdateChecks> _automaticUpdateChecks;
     std::unique_ptr<Appearance> _appearance;
+    std::unique_ptr<SharedFileListUtilities> _sharedFileListUtilities;
+    std::unique_ptr<FetchFolderService> _folder;
     std::unique_ptr<FetchScheduler> _scheduler;
     std::unique_ptr<PreferencesController> _preferencesController;
     std::unique_ptr<DVSetupWindowController> _setupWindowController;
     std::unique_ptr<DVDropboxMissingWarning> _dropboxMissingWarning;
     std::unique_ptr<AuthenticationController> _authenticationWindowController;
-    std::unique_ptr<SharedFileListUtilities> _sharedFileListUtilities;
     std::unique_ptr<DVFolderWatcher> _folderWatcher;
     std::unique_ptr<DVFetchWindowWatcher> _windowWatcher;
-    std::unique_ptr<DVStatusItem> _statusItem;
-    QAction* _progressSeparator = nullptr; // owned by the status menu
+    std::unique_ptr<TrayPresenter> _tray;
 
     bool _terminating = false;
     bool _wakeObserved = false;
     int _traySettleMs = 5000;
-
-    DVFolderMover _folderMover;
-    AlertPresenter _alertPresenter;
 };

@@ -73,7 +73,7 @@ void FetchScheduler::timerSelector() {
         emit setupNeeded();
         return;
     }
-    if (folderIsValid()) {
+    if (isFolderUsable()) {
         _webServices->fire(false);
         return;
     }
@@ -114,7 +114,7 @@ void FetchScheduler::scheduleFolderCheck(double seconds, bool repeats) {
 
 void FetchScheduler::checkForFolderTimerSelector() {
     stopCheckForFolderTimer();
-    if (folderIsValid()) {
+    if (isFolderUsable()) {
         setState(ClientState::Enabled);
         // The main timer was stopped when the folder went missing; without this the 4-hourly fetches
         // would never come back.
@@ -265,7 +265,7 @@ void FetchScheduler::accountInfoComplete(const std::shared_ptr<DVAccountInfoOper
     if (const std::optional<DVError> error = operation->error()) {
         _lastError = error->fullDescription();
         setState(ClientState::Error);
-    } else if (!folderIsValid()) {
+    } else if (!isFolderUsable()) {
         setState(ClientState::FolderMissing);
     } else {
         const QVariantMap account = operation->accountInfo().value_or(QVariantMap());

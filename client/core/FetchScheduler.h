@@ -44,6 +44,7 @@ public:
 
     DVFetchWebServices* webServices() const { return _webServices.get(); }
     void setFolderCheck(FolderCheck check) { _folderCheck = std::move(check); }
+    bool isFolderUsable() const { return _folderCheck && _folderCheck(); }
     // The window watcher's coordinator, the only other one that fetches.
     void setWatcherServices(DVFetchWebServices* services) { _watcherServices = services; }
 
@@ -107,7 +108,6 @@ signals:
     void folderMissing();
 
 private:
-    bool folderIsValid() const { return _folderCheck && _folderCheck(); }
     void scheduleFolderCheck(double seconds, bool repeats);
     void setChecking(bool checking);
     void endCycle();

@@ -8,11 +8,13 @@
 #include "DVStatusWindow.h"
 #include "DevFaultInjector.h"
 #include "DevServerInstance.h"
+#include "FetchFolderService.h"
 #include "FetchScheduler.h"
 #include "PreferencesController.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "Timer.h"
+#include "TrayPresenter.h"
 #include "Updater.h"
 #include "UserDefaults.h"
 #include "WidgetTestStyle.h"
@@ -86,11 +88,11 @@ private:
     AppController& launch(std::unique_ptr<Updater> updater = nullptr) {
         _controller =
             std::make_unique<AppController>(nullptr, AppController::SystemEvents::ThemeOnly, std::move(updater));
-        _controller->setAlertPresenter(
+        _controller->applicationDidFinishLaunching();
+        _controller->tray()->setAlertPresenter(
             [this](const QString& message, const QString& informative, const QString& button) {
                 _alerts.append(message + QLatin1Char('|') + informative + QLatin1Char('|') + button);
             });
-        _controller->applicationDidFinishLaunching();
         return *_controller;
     }
 
@@ -141,7 +143,7 @@ private:
     int indexOf(QAction* action) const { return int(menu()->actions().indexOf(action)); }
 
     void openMenu() {
-        _controller->menuWillOpen();
+        _controller->tray()->menuWillOpen();
         QCoreApplication::processEvents();
     }
 
@@ -311,7 +313,7 @@ private slots:
         AppController& controller = launch();
         controller.setupWindowController()->window()->hide();
         controller.scheduler()->setState(ClientState(state));
-        controller.statusItemStatus();
+        controller.tray()->explainState();
         QCOMPARE(_alerts, alert.isEmpty() ? QStringList() : QStringList{alert});
         QCOMPARE(isShown(controller.preferencesController()->window()), preferences);
         QCOMPARE(isShown(controller.dropboxMissingWarning()->window()), warning);
@@ -425,7 +427,7 @@ private slots:
         const QString newPath = _work->path() + QStringLiteral("/Documents/Docuvane Fetch");
         std::atomic<int> busyAtMove{-1};
         QSemaphore release;
-        controller.setFolderMover(DVFolderMover([&](const QString& from, const QString& to) {
+        controller.folderService()->setMover(DVFolderMover([&](const QString& from, const QString& to) {
             busyAtMove = scheduler->webServices()->queue().operationCount() + watcherServices->queue().operationCount();
             release.tryAcquire(1, 20000); // held until the test has asked for fetches
             return QDir().rename(from, to);
@@ -465,7 +467,7 @@ private slots:
         AppController& controller = launchSignedIn();
         const QString newPath = _work->path() + QStringLiteral("/Documents/Docuvane Fetch");
         auto refused = std::make_shared<int>(0);
-        controller.setFolderMover(DVFolderMover([=](const QString& from, const QString& to) {
+        controller.folderService()->setMover(DVFolderMover([=](const QString& from, const QString& to) {
             if (renameFailures < 0 || (*refused)++ < renameFailures)
                 return false;
             return QDir().rename(from, to);
