@@ -1,7 +1,7 @@
 #include "DVAccountInfoOperation.h"
 
+#include "ClientSettings.h"
 #include "DVServiceProtocol.h"
-#include "DVSettingsKeys.h"
 #include "WSLogger.h"
 
 #include <QJsonDocument>
@@ -23,8 +23,9 @@ void DVAccountInfoOperation::setAccountInfo(const QVariantMap& accountInfo) {
 void DVAccountInfoOperation::startRequest() {
     WSLogger& logger = WSLogger::sharedInstance();
     logger.logInfo(this, "start", {QStringLiteral("Account Info: Starting.")});
-    const QString url = DVServiceProtocol::accountInfoURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
-                                                          DVServiceProtocol::settingText(DVSettings::Ticket));
+    const QString url =
+        DVServiceProtocol::accountInfoURL(DVServiceProtocol::settingText(ClientSettings::Key::ServerURL),
+                                          DVServiceProtocol::settingText(ClientSettings::Key::Ticket));
     logger.logInfo(this, "start", {QStringLiteral("Account Info Url = "), url});
     URLRequest request = URLRequest::get(url.toUtf8());
     request.maxBodySize = DVServiceProtocol::MaxAccountReplySize;

@@ -1,7 +1,7 @@
 #include "DVDocumentTransferredOperation.h"
 
+#include "ClientSettings.h"
 #include "DVServiceProtocol.h"
-#include "DVSettingsKeys.h"
 
 DVDocumentTransferredOperation::DVDocumentTransferredOperation(OperationsDelegate* delegate)
     : DVConcurrentOperation(delegate) {}
@@ -24,8 +24,9 @@ void DVDocumentTransferredOperation::startRequest() {
         finish();
         return;
     }
-    const QString url = DVServiceProtocol::documentTransferredURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
-                                                                  DVServiceProtocol::settingText(DVSettings::Ticket));
+    const QString url =
+        DVServiceProtocol::documentTransferredURL(DVServiceProtocol::settingText(ClientSettings::Key::ServerURL),
+                                                  DVServiceProtocol::settingText(ClientSettings::Key::Ticket));
     const QString body = DVServiceProtocol::documentRequestBody(*idText);
     sendRequest(
         URLRequest::post(url.toUtf8(), body.toUtf8()),

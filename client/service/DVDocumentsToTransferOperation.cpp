@@ -1,7 +1,7 @@
 #include "DVDocumentsToTransferOperation.h"
 
+#include "ClientSettings.h"
 #include "DVServiceProtocol.h"
-#include "DVSettingsKeys.h"
 #include "WSLogger.h"
 
 #include <QJsonDocument>
@@ -21,9 +21,9 @@ void DVDocumentsToTransferOperation::setFileList(const QVariantMap& fileList) {
 }
 
 void DVDocumentsToTransferOperation::startRequest() {
-    const QString ticket = DVServiceProtocol::settingText(DVSettings::Ticket);
-    const QString url =
-        DVServiceProtocol::documentsToTransferURL(DVServiceProtocol::settingText(DVSettings::ServerURL), ticket);
+    const QString ticket = DVServiceProtocol::settingText(ClientSettings::Key::Ticket);
+    const QString url = DVServiceProtocol::documentsToTransferURL(
+        DVServiceProtocol::settingText(ClientSettings::Key::ServerURL), ticket);
     WSLogger::sharedInstance().logInfo(this, "start", {QStringLiteral("Request:  "), url});
     URLRequest request = URLRequest::get(url.toUtf8());
     request.maxBodySize = DVServiceProtocol::MaxDocumentListSize;

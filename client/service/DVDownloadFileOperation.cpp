@@ -1,9 +1,8 @@
 #include "DVDownloadFileOperation.h"
 
+#include "ClientSettings.h"
 #include "DVDocumentWriter.h"
 #include "DVServiceProtocol.h"
-#include "DVSettingsKeys.h"
-#include "UserDefaults.h"
 #include "WSLogger.h"
 #include "WorkerPool.h"
 
@@ -95,8 +94,7 @@ void DVDownloadFileOperation::startRequest() {
     const std::optional<QString> idText = DVServiceProtocol::documentIdText(record.value(QStringLiteral("id")));
     const QVariant path = record.value(QStringLiteral("path"));
     const QVariant fileName = record.value(QStringLiteral("filename"));
-    const QString fetchFolder =
-        UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString();
+    const QString fetchFolder = ClientSettings::shared().fetchFolderPath();
     QString problem;
     if (!idText)
         problem = QStringLiteral("The document record has no numeric \"id\".");
@@ -113,8 +111,8 @@ void DVDownloadFileOperation::startRequest() {
         return;
     }
 
-    const QString url = DVServiceProtocol::downloadURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
-                                                       DVServiceProtocol::settingText(DVSettings::Ticket));
+    const QString url = DVServiceProtocol::downloadURL(DVServiceProtocol::settingText(ClientSettings::Key::ServerURL),
+                                                       DVServiceProtocol::settingText(ClientSettings::Key::Ticket));
     const QString body = DVServiceProtocol::documentRequestBody(*idText);
 
     // The transfer's state is let go before the operation finishes, so that nothing of it outlives the

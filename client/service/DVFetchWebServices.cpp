@@ -1,16 +1,15 @@
 #include "DVFetchWebServices.h"
 
+#include "ClientSettings.h"
 #include "DVAccountInfoOperation.h"
 #include "DVDocumentTransferredOperation.h"
 #include "DVDocumentsToTransferOperation.h"
 #include "DVDownloadFileOperation.h"
 #include "DVExceptionGuard.h"
 #include "DVLoginOperation.h"
-#include "DVPasswordCipher.h"
 #include "DVServiceProtocol.h"
-#include "DVSettingsKeys.h"
+#include "DVStringTable.h"
 #include "MainThread.h"
-#include "UserDefaults.h"
 #include "UserNotificationCenter.h"
 #include "Workspace.h"
 
@@ -22,13 +21,8 @@ namespace {
 constexpr int kStepConcurrency = 1;
 constexpr int kDownloadConcurrency = 10;
 
-UserDefaults& defaults() {
-    return UserDefaults::standardUserDefaults();
-}
-
-QString storedString(const QString& key) {
-    const QVariant value = defaults().valueForKey(DVKey(key));
-    return value.isValid() ? value.toString() : QString();
+ClientSettings& settings() {
+    return ClientSettings::shared();
 }
 
 // The text a format's "%@" gives for a value: "(null)" for none.
@@ -143,7 +137,7 @@ void DVFetchWebServices::checkForDocuments() {
 
         // A cycle that starts without a ticket (the list step's recovery has just removed it) logs in
         // first; otherwise every request would carry "(null)" and the documents wait another 4 hours.
-        const QString email = storedString(DVSettings::Email);
+        const QString email = settings().email();
         const QString storedPassword = password();
         if (!email.isEmpty() && !storedPassword.isEmpty())
             queueLoginIfNoTicket(account, email, storedPassword);
@@ -177,7 +171,7 @@ void DVFetchWebServices::accountInfo(const QString& user, const QString& passwor
 void DVFetchWebServices::queueLoginIfNoTicket(const std::shared_ptr<Operation>& dependent, const QString& user,
                                               const QString& password) {
     // Only an absent ticket counts; an empty one is sent as it is.
-    if (defaults().valueForKey(DVKey(DVSettings::Ticket)).isValid())
+    if (settings().contains(ClientSettings::Key::Ticket))
         return;
     auto login = std::make_shared<DVLoginOperation>(this);
     login->setUser(user);
@@ -291,8 +285,8 @@ void DVFetchWebServices::downloadFileComplete(const std::shared_ptr<DVDownloadFi
             const QString saved = operation->savedFilePath();
             const QString name =
                 saved.isEmpty() ? describe(record.value(QStringLiteral("filename"))) : QFileInfo(saved).fileName();
-            const QString folder = appendingPathComponent(storedString(DVSettings::DropboxFolderPath),
-                                                          record.value(QStringLiteral("path")).toString());
+            const QString folder =
+                appendingPathComponent(settings().fetchFolderPath(), record.value(QStringLiteral("path")).toString());
             message = QStringLiteral("%1 successfully downloaded to %2").arg(name, folder);
         }
         showAlert(message, AlertTitle);
@@ -337,10 +331,10 @@ void DVFetchWebServices::handleTicketExpiredException(const std::shared_ptr<DVCo
 
         // Once per chain: a service that keeps refusing the new ticket must not make us log in forever.
         _recoveredInChain.store(true);
-        defaults().setValue(QVariant(), DVKey(DVSettings::Ticket));
+        settings().removeTicket();
         _queue.cancelAllOperations();
         if (std::dynamic_pointer_cast<DVAccountInfoOperation>(operation))
-            accountInfo(storedString(DVSettings::Email), password());
+            accountInfo(settings().email(), password());
         else if (std::dynamic_pointer_cast<DVDocumentsToTransferOperation>(operation))
             checkForDocuments();
     });
@@ -359,8 +353,8 @@ void DVFetchWebServices::launchDocuvaneWebsite() {
 
 void DVFetchWebServices::launchDocuvaneSelector() {
     dvGuard(this, "launchDocuvaneSelector", [&] {
-        const QString ticket = storedString(DVSettings::Ticket);
-        const QString base = storedString(DVSettings::ServerURL);
+        const QString ticket = settings().ticket();
+        const QString base = settings().serverURL();
         // The ticket signs the user in to the web client.
         const QString text = ticket.isEmpty() ? base
                                               : QStringLiteral("%1/htmlclient/index.html?ticket=%2")
@@ -376,13 +370,13 @@ void DVFetchWebServices::launchDocuvaneSelector() {
 }
 
 void DVFetchWebServices::showAlert(const QString& message, const QString& title) {
-    if (_stopped.load() || defaults().integerForKey(DVKey(DVSettings::UseGrowlNotifications)) == 0)
+    if (_stopped.load() || !settings().notifications())
         return;
     UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, message});
 }
 
 QString DVFetchWebServices::password() const {
-    return decryptPassword(defaults().valueForKey(DVKey(DVSettings::Password)).toByteArray());
+    return settings().password();
 }
 
 std::optional<QVariantMap> DVFetchWebServices::fileList() const {

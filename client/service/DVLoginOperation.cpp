@@ -1,8 +1,7 @@
 #include "DVLoginOperation.h"
 
+#include "ClientSettings.h"
 #include "DVServiceProtocol.h"
-#include "DVSettingsKeys.h"
-#include "UserDefaults.h"
 #include "WSLogger.h"
 
 DVLoginOperation::DVLoginOperation(OperationsDelegate* delegate)
@@ -29,9 +28,8 @@ void DVLoginOperation::setPassword(const QString& password) {
 }
 
 void DVLoginOperation::startRequest() {
-    UserDefaults& defaults = UserDefaults::standardUserDefaults();
-    defaults.removeObjectForKey(DVKey(DVSettings::Ticket));
-    const QString base = DVServiceProtocol::settingText(DVSettings::ServerURL);
+    ClientSettings::shared().removeTicket();
+    const QString base = DVServiceProtocol::settingText(ClientSettings::Key::ServerURL);
     const QString url = DVServiceProtocol::loginURL(base, DVServiceProtocol::authValue(user(), password()));
     // The auth value is the password, merely Base64-encoded: the log shows a mask in its place.
     WSLogger::sharedInstance().logInfo(
@@ -44,13 +42,12 @@ void DVLoginOperation::startRequest() {
 
 void DVLoginOperation::handleReply(const std::optional<QByteArray>& body, int httpStatus,
                                    const std::optional<DVError>& transportError) {
-    UserDefaults& defaults = UserDefaults::standardUserDefaults();
-    const QString ticketKey = DVKey(DVSettings::Ticket);
+    ClientSettings& settings = ClientSettings::shared();
     const QString text = DVServiceProtocol::replyText(body);
     WSLogger::sharedInstance().logInfo(this, "start", {QStringLiteral("Reply:  "), text});
     checkReplyForError(text);
     if (error()) {
-        defaults.removeObjectForKey(ticketKey);
+        settings.removeTicket();
         return;
     }
     // Only a short, plain token from a successful answer is a ticket: an error page, a proxy's notice or
@@ -68,9 +65,9 @@ void DVLoginOperation::handleReply(const std::optional<QByteArray>& body, int ht
                          QStringLiteral("The service's answer is not a session ticket")));
     }
     if (ticket)
-        defaults.setValue(*ticket, ticketKey);
+        settings.setTicket(*ticket);
     else
-        defaults.removeObjectForKey(ticketKey);
+        settings.removeTicket();
 }
 
 void DVLoginOperation::sendCompletionMessage() {

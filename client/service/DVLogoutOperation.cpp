@@ -1,21 +1,20 @@
 #include "DVLogoutOperation.h"
 
+#include "ClientSettings.h"
 #include "DVServiceProtocol.h"
-#include "DVSettingsKeys.h"
-#include "UserDefaults.h"
 #include "WSLogger.h"
 
 DVLogoutOperation::DVLogoutOperation(OperationsDelegate* delegate)
     : DVConcurrentOperation(delegate) {}
 
 void DVLogoutOperation::startRequest() {
-    const QString url = DVServiceProtocol::logoutURL(DVServiceProtocol::settingText(DVSettings::ServerURL),
-                                                     DVServiceProtocol::settingText(DVSettings::Ticket));
+    const QString url = DVServiceProtocol::logoutURL(DVServiceProtocol::settingText(ClientSettings::Key::ServerURL),
+                                                     DVServiceProtocol::settingText(ClientSettings::Key::Ticket));
     WSLogger::sharedInstance().logInfo(this, "start", {QStringLiteral("Request:  "), url});
     const QByteArray bytes = url.toUtf8();
     if (!URLSession::isValidURL(bytes)) {
         // Nothing can be sent; the session ends here all the same.
-        UserDefaults::standardUserDefaults().removeObjectForKey(DVKey(DVSettings::Ticket));
+        ClientSettings::shared().removeTicket();
         setError(DVError(DVError::URLDomain, DVError::URLErrorBadURL, std::nullopt, QStringLiteral("bad URL")));
         finish();
         return;
@@ -25,7 +24,7 @@ void DVLogoutOperation::startRequest() {
                     const QString text = DVServiceProtocol::replyText(body);
                     WSLogger::sharedInstance().logInfo(this, "start", {QStringLiteral("Reply:  "), text});
                     checkReplyForError(text);
-                    UserDefaults::standardUserDefaults().removeObjectForKey(DVKey(DVSettings::Ticket));
+                    ClientSettings::shared().removeTicket();
                 });
 }
 

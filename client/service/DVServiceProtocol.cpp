@@ -1,8 +1,7 @@
 #include "DVServiceProtocol.h"
 
 #include "DVPasswordCipher.h"
-#include "DVSettingsKeys.h"
-#include "UserDefaults.h"
+#include "DVStringTable.h"
 
 #include <QLocale>
 #include <QStringDecoder>
@@ -36,8 +35,8 @@ QString DVServiceProtocol::exceptionPrefix() {
     return DVKey(QStringLiteral("com.docuvane.common.exception"));
 }
 
-QString DVServiceProtocol::settingText(const QString& name) {
-    const QVariant value = UserDefaults::standardUserDefaults().valueForKey(DVKey(name));
+QString DVServiceProtocol::settingText(ClientSettings::Key key) {
+    const QVariant value = ClientSettings::shared().value(key);
     if (!value.isValid() || value.isNull())
         return nullText();
     return value.toString();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ClientSettings.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -33,8 +35,8 @@ public:
     // The failure prefix, through the application's string table.
     static QString exceptionPrefix();
 
-    // A setting (its name passed through the string table) as text for a URL: "(null)" when absent.
-    static QString settingText(const QString& name);
+    // A setting as text for a URL: "(null)" when absent.
+    static QString settingText(ClientSettings::Key key);
 
     // Base64 of the UTF-8 bytes of "<user>:<password>", absent parts as "(null)"; not percent-escaped.
     static QString authValue(const QString& user, const QString& password);

@@ -1,11 +1,11 @@
 #include "DVFetchWindowWatcher.h"
 
+#include "ClientSettings.h"
 #include "DVExceptionGuard.h"
 #include "DVFetchWebServices.h"
-#include "DVSettingsKeys.h"
+#include "DVStringTable.h"
 #include "FileManagerWindows.h"
 #include "MainThread.h"
-#include "UserDefaults.h"
 #include "WSLogger.h"
 
 #include <QMutexLocker>
@@ -40,7 +40,7 @@ DVFetchWindowWatcher::~DVFetchWindowWatcher() {
 double DVFetchWindowWatcher::readInterval() {
     double seconds = kDefaultInterval;
     dvGuard("DVFetchWindowWatcher", "readInterval", [&] {
-        const QVariant value = UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::FolderCheckInterval));
+        const QVariant value = ClientSettings::shared().folderCheckInterval();
         bool ok = false;
         const double read = value.isValid() ? value.toDouble(&ok) : 0;
         // A value that is no number counts as none; NaN and infinities would make no period at all.
@@ -126,8 +126,7 @@ void DVFetchWindowWatcher::updateWindowList() {
 }
 
 std::optional<bool> DVFetchWindowWatcher::folderShown() {
-    const QString folder =
-        UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString();
+    const QString folder = ClientSettings::shared().fetchFolderPath();
     if (_folderShownSource)
         return _folderShownSource(folder);
     if (!_fileManagerWindows)
@@ -138,17 +137,14 @@ std::optional<bool> DVFetchWindowWatcher::folderShown() {
 void DVFetchWindowWatcher::askForCheck() {
     if (_checkAction)
         _checkAction();
+    else if (auto* gate = dynamic_cast<DVWindowWatcherFetchDelegate*>(delegate()))
+        gate->windowWatcherWantsCheck(*_webServices);
     else
         _webServices->fire(false);
 }
 
-void DVFetchWindowWatcher::observeValueForKeyPath(const QString& keyPath, const QObject* object,
-                                                  const DVKeyValueChange& change, void* context) {
-    Q_UNUSED(keyPath);
-    Q_UNUSED(context);
-    if (!object || object != delegate())
-        return;
-    if (change.newValue.toInt() == 1)
+void DVFetchWindowWatcher::followState(ClientState state) {
+    if (state == ClientState::Enabled)
         start();
     else
         stop();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DVStateObservable.h"
+#include "ClientState.h"
 #include "Timer.h"
 #include "WindowList.h"
 
@@ -27,16 +27,25 @@ public:
     virtual void windowWatcherCheckFinished() = 0;
 };
 
-// Checks the service for new documents while the user looks at the fetch folder: while the application
-// controller's state is 1, a repeating timer reads the windows on screen, and every file-manager window at
+// The optional message a window watcher sends its delegate when a window asks for a check: the delegate
+// decides whether the watcher's coordinator runs it (no check may write into a fetch folder being moved). A
+// delegate that does not derive from this leaves the watcher to run it at once. Main thread.
+class DVWindowWatcherFetchDelegate {
+public:
+    virtual ~DVWindowWatcherFetchDelegate() = default;
+    virtual void windowWatcherWantsCheck(DVFetchWebServices& services) = 0;
+};
+
+// Checks the service for new documents while the user looks at the fetch folder: while the client's state is
+// Enabled, a repeating timer reads the windows on screen, and every file-manager window at
 // the very front whose title holds the folder's name asks the watcher's own coordinator for a quiet check.
 // Where no window list can be read (a Wayland session), the file manager itself says whether a window shows
 // the fetch folder or a folder inside it; that window may be behind others, so one check per tick is asked
 // while any does.
 //
-// Everything runs on the main thread: the controller sets its state there, the timer fires there and the
+// Everything runs on the main thread: the scheduler sets the state there, the timer fires there and the
 // window list is read there.
-class DVFetchWindowWatcher : public QObject, public DVKeyValueObserver {
+class DVFetchWindowWatcher : public QObject {
     Q_OBJECT
 
 public:
@@ -52,7 +61,7 @@ public:
     // when that cannot be told either.
     using FolderShownSource = std::function<std::optional<bool>(const QString& folderPath)>;
 
-    // delegate: the application controller, which outlives the watcher; it is not owned. The coordinator is
+    // delegate: the scheduler, which outlives the watcher; it is not owned. The coordinator is
     // made with it as its owner (when it is one) and never downloads. The check interval is read here, once.
     explicit DVFetchWindowWatcher(QObject* delegate, QObject* parent = nullptr);
     ~DVFetchWindowWatcher() override;
@@ -76,9 +85,8 @@ public:
     // One scan of the windows on screen, front to back.
     void updateWindowList();
 
-    // The controller's state was set: 1 starts the timer, anything else stops it. Only the delegate counts.
-    void observeValueForKeyPath(const QString& keyPath, const QObject* object, const DVKeyValueChange& change,
-                                void* context) override;
+    // The client's state was set: Enabled starts the timer, anything else stops it.
+    void followState(ClientState state);
 
     // Replace the window list, the file manager's answer and the coordinator's quiet check (tests).
     void setWindowSource(WindowSource source);

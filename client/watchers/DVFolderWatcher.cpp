@@ -1,8 +1,7 @@
 #include "DVFolderWatcher.h"
 
+#include "ClientSettings.h"
 #include "DVExceptionGuard.h"
-#include "DVSettingsKeys.h"
-#include "UserDefaults.h"
 
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -36,7 +35,7 @@ void DVFolderWatcher::start(const QString& path) {
         if (path.isEmpty() || !QFileInfo(path).isDir())
             return;
         // The kernel's notifications carry no lasting ids, so the stream continues from the last one stored.
-        const qint64 lastEventId = UserDefaults::standardUserDefaults().integerForKey(DVKey(DVSettings::LastEventId));
+        const qint64 lastEventId = ClientSettings::shared().lastEventId();
         auto stream = std::make_unique<FileSystemEventStream>(path, latency(), lastEventId > 0 ? lastEventId : 0);
         // Direct: the events are handled on the thread that started the stream, where the stream delivers.
         connect(stream.get(), &FileSystemEventStream::eventsArrived, this, &DVFolderWatcher::eventsArrived,
@@ -75,17 +74,10 @@ void DVFolderWatcher::restartWithPath(const QString& path) {
     start(path);
 }
 
-void DVFolderWatcher::observeValueForKeyPath(const QString& keyPath, const QObject* object,
-                                             const DVKeyValueChange& change, void* context) {
-    Q_UNUSED(keyPath);
-    Q_UNUSED(context);
-    if (!object || object != delegate())
-        return;
-    if (change.newValue.toInt() == 1) {
+void DVFolderWatcher::followState(ClientState state) {
+    if (state == ClientState::Enabled) {
         QString path;
-        dvGuard(this, "observeValueForKeyPath", [&] {
-            path = UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString();
-        });
+        dvGuard(this, "observeValueForKeyPath", [&] { path = ClientSettings::shared().fetchFolderPath(); });
         start(path);
     } else {
         stop();
@@ -115,7 +107,5 @@ void DVFolderWatcher::reportMissingDropboxFolder() {
 }
 
 void DVFolderWatcher::updateLastEventId(quint64 eventId) {
-    dvGuard(this, "updateLastEventId", [&] {
-        UserDefaults::standardUserDefaults().setInteger(static_cast<qint64>(eventId), DVKey(DVSettings::LastEventId));
-    });
+    dvGuard(this, "updateLastEventId", [&] { ClientSettings::shared().setLastEventId(static_cast<qint64>(eventId)); });
 }

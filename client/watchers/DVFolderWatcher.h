@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DVStateObservable.h"
+#include "ClientState.h"
 #include "FileSystemEventStream.h"
 
 #include <QMutex>
@@ -19,13 +19,13 @@ public:
     virtual void dropboxFolderMissing(QObject* sender) = 0;
 };
 
-// Watches the fetch folder while the application controller's state is 1 and tells the controller when the
+// Watches the fetch folder while the client's state is Enabled and tells the controller when the
 // folder stops being where it was. It also keeps the id of the last file-system event it saw in the settings
 // ("lastEventIdKey"), so that event ids keep growing from one run to the next.
 //
-// Everything happens on the thread that starts it: the controller sets its state on the main thread, so
+// Everything happens on the thread that starts it: the scheduler sets the state on the main thread, so
 // the event stream delivers there and the delegate call and settings writes happen there too.
-class DVFolderWatcher : public QObject, public DVKeyValueObserver {
+class DVFolderWatcher : public QObject {
     Q_OBJECT
 
 public:
@@ -53,9 +53,9 @@ public:
     void restart();
     void restartWithPath(const QString& path);
 
-    // The controller's state was set: 1 starts watching the folder named in the settings, anything else stops.
-    void observeValueForKeyPath(const QString& keyPath, const QObject* object, const DVKeyValueChange& change,
-                                void* context) override;
+    // The client's state was set: Enabled starts watching the folder named in the settings, anything else
+    // stops.
+    void followState(ClientState state);
 
     // The event stream's callback: every root change is told, in the order given; the last id is stored.
     void eventsArrived(const QList<FileSystemEventStream::Event>& events);

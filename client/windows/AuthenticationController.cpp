@@ -1,14 +1,12 @@
 #include "AuthenticationController.h"
 
+#include "ClientSettings.h"
 #include "DVError.h"
 #include "DVFetchWebServices.h"
 #include "DVLoginOperation.h"
-#include "DVPasswordCipher.h"
 #include "DVServiceAddress.h"
-#include "DVSettingsKeys.h"
 #include "DVWindow.h"
 #include "DVWindowDelegates.h"
-#include "UserDefaults.h"
 #include "ui_AuthenticationController.h"
 
 #include <QCoreApplication>
@@ -36,7 +34,7 @@ QDialog* AuthenticationController::window() const {
 }
 
 void AuthenticationController::showWindow() {
-    _ui->_email->setText(UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::Email)).toString());
+    _ui->_email->setText(ClientSettings::shared().email());
     _ui->_password->setText(QString());
     DVWindow::setStatusColor(_ui->_status, QColor());
     _window->showInFront();
@@ -77,9 +75,9 @@ void AuthenticationController::loginComplete(const std::shared_ptr<DVLoginOperat
     }
     _ui->_status->clear();
     // What the service accepted: the texts as they were when OK was pressed.
-    UserDefaults& defaults = UserDefaults::standardUserDefaults();
-    defaults.setValue(operation->user(), DVKey(DVSettings::Email));
-    defaults.setValue(encryptPassword(operation->password()), DVKey(DVSettings::Password));
+    ClientSettings& settings = ClientSettings::shared();
+    settings.setEmail(operation->user());
+    settings.setPassword(operation->password());
     closeWindow();
     if (auto* receiver = dynamic_cast<DVAuthenticationCompleteDelegate*>(_delegate))
         receiver->authenticationComplete(this);

@@ -1,8 +1,7 @@
 #include "DVAccountSetupView.h"
 
+#include "ClientSettings.h"
 #include "DVPasswordTransformer.h"
-#include "DVSettingsKeys.h"
-#include "UserDefaults.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
@@ -19,13 +18,13 @@ void DVAccountSetupView::awakeFromNib() {
     DVNavigationView::awakeFromNib();
     reloadFromSettings();
     // textEdited, not textChanged: only the user's own edits count, not the values shown from the settings.
-    UserDefaults& defaults = UserDefaults::standardUserDefaults();
-    connect(_email, &QLineEdit::textEdited, this, [this, &defaults](const QString& text) {
-        defaults.setValue(text, DVKey(DVSettings::Email));
+    ClientSettings& settings = ClientSettings::shared();
+    connect(_email, &QLineEdit::textEdited, this, [this, &settings](const QString& text) {
+        settings.setEmail(text);
         textDidChange();
     });
-    connect(_password, &QLineEdit::textEdited, this, [this, &defaults](const QString& text) {
-        defaults.setValue(DVPasswordTransformer::reverseTransformedValue(text), DVKey(DVSettings::Password));
+    connect(_password, &QLineEdit::textEdited, this, [this, &settings](const QString& text) {
+        settings.setValue(ClientSettings::Key::Password, DVPasswordTransformer::reverseTransformedValue(text));
         textDidChange();
     });
     nextButton()->setEnabled(false);
@@ -40,10 +39,10 @@ QString DVAccountSetupView::password() const {
 }
 
 void DVAccountSetupView::reloadFromSettings() {
-    UserDefaults& defaults = UserDefaults::standardUserDefaults();
-    _email->setText(defaults.valueForKey(DVKey(DVSettings::Email)).toString());
+    const ClientSettings& settings = ClientSettings::shared();
+    _email->setText(settings.email());
     _password->setText(
-        DVPasswordTransformer::transformedValue(defaults.valueForKey(DVKey(DVSettings::Password))).toString());
+        DVPasswordTransformer::transformedValue(settings.value(ClientSettings::Key::Password)).toString());
 }
 
 void DVAccountSetupView::textDidChange() {

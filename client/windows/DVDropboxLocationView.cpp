@@ -1,9 +1,8 @@
 #include "DVDropboxLocationView.h"
 
+#include "ClientSettings.h"
 #include "DVFolderChooser.h"
 #include "DVPathFieldSizing.h"
-#include "DVSettingsKeys.h"
-#include "UserDefaults.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -43,7 +42,7 @@ void DVDropboxLocationView::changeDropboxFolder() {
             return;
         const QString path = DVFolderChooser::fetchFolderPathIn(*folder);
         self->_dropboxFolderPath->setPlainText(path);
-        UserDefaults::standardUserDefaults().setValue(path, DVKey(DVSettings::DropboxFolderPath));
+        ClientSettings::shared().setFetchFolderPath(path);
         self->resizeDropboxPath();
     });
 }
@@ -56,6 +55,5 @@ void DVDropboxLocationView::resizeDropboxPath() {
 }
 
 void DVDropboxLocationView::reloadFromSettings() {
-    _dropboxFolderPath->setPlainText(
-        UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString());
+    _dropboxFolderPath->setPlainText(ClientSettings::shared().fetchFolderPath());
 }

@@ -1,10 +1,10 @@
 #include "DVDropboxMissingWarning.h"
 
+#include "ClientSettings.h"
 #include "DVFolderChooser.h"
-#include "DVSettingsKeys.h"
+#include "DVStringTable.h"
 #include "DVWindow.h"
 #include "DVWindowDelegates.h"
-#include "UserDefaults.h"
 #include "ui_DVDropboxMissingWarning.h"
 
 #include <QCoreApplication>
@@ -44,8 +44,7 @@ QDialog* DVDropboxMissingWarning::window() const {
 }
 
 void DVDropboxMissingWarning::showWindow() {
-    const QString path =
-        UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString();
+    const QString path = ClientSettings::shared().fetchFolderPath();
     // The one "%@" is replaced once, so a path holding "%@" itself is shown as it is.
     QString format = DVKey(MessageFormat);
     const qsizetype at = format.indexOf(QStringLiteral("%@"));

@@ -1,6 +1,6 @@
 #include "DVFolderChooser.h"
 
-#include "DVSettingsKeys.h"
+#include "DVStringTable.h"
 
 #include <QDir>
 #include <QFileDialog>

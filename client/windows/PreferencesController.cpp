@@ -1,30 +1,29 @@
 #include "PreferencesController.h"
 
 #include "Bundle.h"
+#include "ClientSettings.h"
 #include "DVAccountInfoOperation.h"
 #include "DVError.h"
 #include "DVFetchWebServices.h"
 #include "DVFolderChooser.h"
 #include "DVLoginOperation.h"
-#include "DVPasswordCipher.h"
 #include "DVPathFieldSizing.h"
 #include "DVServiceAddress.h"
-#include "DVSettingsKeys.h"
+#include "DVStringTable.h"
 #include "DVWindow.h"
 #include "DVWindowDelegates.h"
-#include "UserDefaults.h"
 #include "ui_PreferencesController.h"
 
 #include <QMessageBox>
 #include <QPointer>
 
 namespace {
-UserDefaults& defaults() {
-    return UserDefaults::standardUserDefaults();
+ClientSettings& settings() {
+    return ClientSettings::shared();
 }
 
 QString storedFolderPath() {
-    return defaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString();
+    return settings().fetchFolderPath();
 }
 } // namespace
 
@@ -57,8 +56,8 @@ QDialog* PreferencesController::window() const {
 }
 
 void PreferencesController::showWindow() {
-    _oldEmail = defaults().valueForKey(DVKey(DVSettings::Email)).toString();
-    _oldPassword = decryptPassword(defaults().valueForKey(DVKey(DVSettings::Password)).toByteArray());
+    _oldEmail = settings().email();
+    _oldPassword = settings().password();
     _ui->_email->setText(_oldEmail);
     _ui->_password->setText(_oldPassword);
     _ui->_version->setText(QStringLiteral("Docuvane Fetch %1")
@@ -71,8 +70,8 @@ void PreferencesController::showWindow() {
     if (updater)
         _ui->_automaticallyCheckForUpdates->setChecked(updater->automaticallyChecksForUpdates());
     // The two other check boxes show their settings, as bound check boxes would.
-    _ui->_launchAtStartup->setChecked(defaults().integerForKey(DVKey(DVSettings::AddToLoginItems)) != 0);
-    _ui->_blackAndWhite->setChecked(defaults().boolForKey(DVKey(DVSettings::UseBlackAndWhiteMenuBarIcons)));
+    _ui->_launchAtStartup->setChecked(settings().addToLoginItems());
+    _ui->_blackAndWhite->setChecked(settings().blackAndWhiteIcons());
     _window->showInFront();
     DVWindow::setStatusColor(_ui->_status, QColor());
 }
@@ -97,7 +96,7 @@ void PreferencesController::apply() {
     _ui->_apply->setEnabled(false);
     _ui->_revert->setEnabled(false);
     setStatus(QStringLiteral("Authenticating..."), false);
-    defaults().removeObjectForKey(DVKey(DVSettings::Ticket));
+    settings().removeTicket();
     _webServices->accountInfo(email, password);
 }
 
@@ -110,8 +109,8 @@ void PreferencesController::loginComplete(const std::shared_ptr<DVLoginOperation
     }
     setStatus(QString(), false);
     // What the service accepted, which is what was typed when Apply was pressed.
-    defaults().setValue(operation->user(), DVKey(DVSettings::Email));
-    defaults().setValue(encryptPassword(operation->password()), DVKey(DVSettings::Password));
+    settings().setEmail(operation->user());
+    settings().setPassword(operation->password());
 }
 
 void PreferencesController::accountInfoComplete(const std::shared_ptr<DVAccountInfoOperation>& operation) {
@@ -149,7 +148,7 @@ void PreferencesController::changeDropboxFolder() {
                 return;
             const QString oldPath = storedFolderPath();
             if (oldPath != newPath) {
-                defaults().setValue(newPath, DVKey(DVSettings::DropboxFolderPath));
+                settings().setFetchFolderPath(newPath);
                 self->_ui->_dropboxPath->setPlainText(newPath);
                 if (auto* receiver = dynamic_cast<PreferencesDelegate*>(self->_delegate))
                     receiver->dropboxFolderChanged(oldPath, newPath);
@@ -163,7 +162,7 @@ void PreferencesController::changeDropboxFolder() {
 
 void PreferencesController::launchAtStartup() {
     const bool on = _ui->_launchAtStartup->isChecked();
-    defaults().setInteger(on ? 1 : 0, DVKey(DVSettings::AddToLoginItems));
+    settings().setAddToLoginItems(on);
     if (auto* receiver = dynamic_cast<DVLaunchAtLoginDelegate*>(_delegate)) {
         if (on)
             receiver->addToLaunchAtLogin(_ui->_launchAtStartup);
@@ -179,7 +178,7 @@ void PreferencesController::automaticallyCheckForUpdates() {
 }
 
 void PreferencesController::useBlackAndWhiteMenuBarIcons() {
-    defaults().setBool(_ui->_blackAndWhite->isChecked(), DVKey(DVSettings::UseBlackAndWhiteMenuBarIcons));
+    settings().setBlackAndWhiteIcons(_ui->_blackAndWhite->isChecked());
     if (auto* receiver = dynamic_cast<DVMenuBarIconsDelegate*>(_delegate))
         receiver->useBlackAndWhiteMenuBarIcons(this);
 }

@@ -7,10 +7,14 @@
 #include "DVStatusWindow.h"
 #include "DevFaultInjector.h"
 #include "DevServerInstance.h"
+#include "FetchFolderService.h"
+#include "FetchScheduler.h"
 #include "PreferencesController.h"
 #include "TestFiles.h"
 #include "TestMain.h"
 #include "Timer.h"
+#include "TrayPresenter.h"
+#include "Updater.h"
 #include "UserDefaults.h"
 #include "Workspace.h"
 #include "client/app/AppController.h"
@@ -21,6 +25,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenu>
+#include <QSemaphore>
 #include <QUrlQuery>
 #include <QWidgetAction>
 
@@ -83,13 +88,14 @@ private:
         return true;
     }
 
-    AppController& launch() {
-        _controller = std::make_unique<AppController>(nullptr, AppController::SystemEvents::ThemeOnly);
-        _controller->setAlertPresenter(
+    AppController& launch(std::unique_ptr<Updater> updater = nullptr) {
+        _controller =
+            std::make_unique<AppController>(nullptr, AppController::SystemEvents::ThemeOnly, std::move(updater));
+        _controller->applicationDidFinishLaunching();
+        _controller->tray()->setAlertPresenter(
             [this](const QString& message, const QString& informative, const QString& button) {
                 _alerts.append(message + QLatin1Char('|') + informative + QLatin1Char('|') + button);
             });
-        _controller->applicationDidFinishLaunching();
         return *_controller;
     }
 
@@ -119,13 +125,13 @@ private:
     [[nodiscard]] bool waitUntilIdle() {
         return checksPass([&] {
             QTRY_COMPARE_WITH_TIMEOUT(_controller->webServices()->queue().operationCount(), 0, 20000);
-            QTRY_VERIFY(!_controller->isCheckingForDocuments());
+            QTRY_VERIFY(!_controller->scheduler()->isCheckingForDocuments());
             QCoreApplication::processEvents();
         });
     }
 
     [[nodiscard]] bool waitForState(int state) {
-        return checksPass([&] { QTRY_COMPARE_WITH_TIMEOUT(_controller->state(), state, 20000); });
+        return checksPass([&] { QTRY_COMPARE_WITH_TIMEOUT(int(_controller->scheduler()->state()), state, 20000); });
     }
 
     QStringList fetchedFiles() const {
@@ -142,7 +148,7 @@ private:
     int indexOf(QAction* action) const { return int(menu()->actions().indexOf(action)); }
 
     void openMenu() {
-        _controller->menuWillOpen();
+        _controller->tray()->menuWillOpen();
         QCoreApplication::processEvents();
     }
 
@@ -176,10 +182,10 @@ private slots:
     void firstTickWithoutCredentialsShowsSetupEveryTick() {
         storeSettings(QString(), QString());
         AppController& controller = launch();
-        QCOMPARE(controller.state(), 0);
+        QCOMPARE(int(controller.scheduler()->state()), 0);
         QVERIFY(isShown(controller.setupWindowController()->window()));
-        QVERIFY(controller.timer() && controller.timer()->isValid());
-        QCOMPARE(controller.timer()->timeInterval(), 14400.0);
+        QVERIFY(controller.scheduler()->timer() && controller.scheduler()->timer()->isValid());
+        QCOMPARE(controller.scheduler()->timer()->timeInterval(), 14400.0);
         controller.setupWindowController()->window()->hide();
         TimerTestClock::advance(14399);
         QVERIFY(!isShown(controller.setupWindowController()->window()));
@@ -199,24 +205,24 @@ private slots:
         QFETCH(bool, folderBack);
         storeSettings(kUser, kPassword);
         AppController& controller = launch();
-        QCOMPARE(controller.state(), 4);
-        QVERIFY(!controller.timer());
-        QVERIFY(controller.checkForFolderTimer());
-        QCOMPARE(controller.checkForFolderTimer()->timeInterval(), 300.0);
-        QVERIFY(!controller.checkForFolderTimer()->repeats());
+        QCOMPARE(int(controller.scheduler()->state()), 4);
+        QVERIFY(!controller.scheduler()->timer());
+        QVERIFY(controller.scheduler()->checkForFolderTimer());
+        QCOMPARE(controller.scheduler()->checkForFolderTimer()->timeInterval(), 300.0);
+        QVERIFY(!controller.scheduler()->checkForFolderTimer()->repeats());
         QVERIFY(requests().isEmpty());
         if (folderBack)
             QDir().mkpath(_folder);
         TimerTestClock::advance(299);
-        QCOMPARE(controller.state(), 4);
+        QCOMPARE(int(controller.scheduler()->state()), 4);
         TimerTestClock::advance(1);
-        QVERIFY(!controller.checkForFolderTimer());
+        QVERIFY(!controller.scheduler()->checkForFolderTimer());
         QCOMPARE(isShown(controller.dropboxMissingWarning()->window()), !folderBack);
         if (!folderBack) {
-            QCOMPARE(controller.state(), 4);
+            QCOMPARE(int(controller.scheduler()->state()), 4);
             return;
         }
-        QVERIFY(controller.timer() && controller.timer()->isValid());
+        QVERIFY(controller.scheduler()->timer() && controller.scheduler()->timer()->isValid());
         QVERIFY(waitForState(1));
         QVERIFY(waitUntilIdle());
         QCOMPARE(requests().count(QStringLiteral("docstotransfer")), 1);
@@ -261,14 +267,15 @@ private slots:
         AppController& controller = launch();
         QVERIFY(waitForState(state));
         QVERIFY(waitUntilIdle());
-        QCOMPARE(controller.state(), state);
+        QCOMPARE(int(controller.scheduler()->state()), state);
         QCOMPARE(fetchedFiles(), files);
         QCOMPARE(item()->action(DVStatusItem::Entry::Status)->text(),
                  state == 1 ? QStringLiteral("Status:  Enabled") : QStringLiteral("Status:  Disabled..."));
         if (state == 5) {
-            QVERIFY2(controller.lastError().startsWith(QStringLiteral("Error Domain=DocuvaneFetch Code=1")),
-                     qPrintable(controller.lastError()));
-            QVERIFY(controller.lastError().contains(QStringLiteral("Out of order")));
+            QVERIFY2(
+                controller.scheduler()->lastError().startsWith(QStringLiteral("Error Domain=DocuvaneFetch Code=1")),
+                qPrintable(controller.scheduler()->lastError()));
+            QVERIFY(controller.scheduler()->lastError().contains(QStringLiteral("Out of order")));
         }
         if (state == 2) // the account step behind the failed login never ran
             QVERIFY(!requests().contains(QStringLiteral("accountinfo")));
@@ -311,8 +318,8 @@ private slots:
         storeSettings(QString(), QString());
         AppController& controller = launch();
         controller.setupWindowController()->window()->hide();
-        controller.setState(state);
-        controller.statusItemStatus();
+        controller.scheduler()->setState(ClientState(state));
+        controller.tray()->explainState();
         QCOMPARE(_alerts, alert.isEmpty() ? QStringList() : QStringList{alert});
         QCOMPARE(isShown(controller.preferencesController()->window()), preferences);
         QCOMPARE(isShown(controller.dropboxMissingWarning()->window()), warning);
@@ -343,12 +350,12 @@ private slots:
         else
             QVERIFY(waitUntilIdle());
         const int cyclesBefore = int(requests().count(QStringLiteral("docstotransfer")));
-        QCOMPARE(controller.isCheckingForDocuments(), duringDownload);
+        QCOMPARE(controller.scheduler()->isCheckingForDocuments(), duringDownload);
         if (timerStopped)
-            controller.stop();
-        controller.receiveWakeNote();
+            controller.scheduler()->stop();
+        controller.scheduler()->receiveWakeNote();
         QVERIFY(waitUntilIdle());
-        QVERIFY(!controller.reCheckForDocuments());
+        QVERIFY(!controller.scheduler()->reCheckForDocuments());
         const bool again = duringDownload && !timerStopped;
         QCOMPARE(requests().count(QStringLiteral("docstotransfer")), cyclesBefore + (again ? 1 : 0));
         if (!timerStopped) // the document is there, whichever cycle brought it
@@ -365,17 +372,92 @@ private slots:
         controller.dropboxFolderRemind();
         const int timersAfterOne = TimerTestClock::validTimerCount();
         controller.dropboxFolderRemind();
-        QCOMPARE(controller.state(), 4);
+        QCOMPARE(int(controller.scheduler()->state()), 4);
         QCOMPARE(TimerTestClock::validTimerCount(), timersAfterOne);
-        QVERIFY(controller.checkForFolderTimer()->repeats());
-        QCOMPARE(controller.checkForFolderTimer()->timeInterval(), 3600.0);
-        QVERIFY(controller.timer()->isValid()); // a reminder leaves the main timer running
+        QVERIFY(controller.scheduler()->checkForFolderTimer()->repeats());
+        QCOMPARE(controller.scheduler()->checkForFolderTimer()->timeInterval(), 3600.0);
+        QVERIFY(controller.scheduler()->timer()->isValid()); // a reminder leaves the main timer running
         QDir().mkpath(_folder);
         TimerTestClock::advance(3600);
-        QCOMPARE(controller.state(), 1);
-        QVERIFY(!controller.checkForFolderTimer());
+        QCOMPARE(int(controller.scheduler()->state()), 1);
+        QVERIFY(!controller.scheduler()->checkForFolderTimer());
         QVERIFY(!isShown(controller.dropboxMissingWarning()->window()));
         QVERIFY(waitUntilIdle());
+    }
+
+    // A first launch has no settings until the defaults are filled in; automatic update checks, on by
+    // default, are scheduled all the same.
+    void firstLaunchSchedulesUpdateChecks() {
+        settings().removePersistentDomainForName(UserDefaults::standardDomainName());
+        AppController& controller = launch(std::make_unique<Updater>(
+            _server->baseUrl() + QStringLiteral("/appcast.xml"), QStringLiteral("1.0"), &settings()));
+        QVERIFY(controller.updater()->isChecking() || controller.updater()->secondsUntilNextCheck() >= 0);
+    }
+
+    // A wake while only the window watcher's coordinator fetches leaves nothing to re-check: the next
+    // opening of the menu looks the account up and starts no cycle.
+    void wakeDuringAWindowWatcherCycle() {
+        QVERIFY(launchSignedIn());
+        AppController& controller = *_controller;
+        QVERIFY(addDocuments({QStringLiteral("seen.pdf")}));
+        QString problem;
+        QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":1})", &problem));
+        controller.windowWatcher()->webServices()->fire(false);
+        QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
+        const qsizetype cycles = requests().count(QStringLiteral("docstotransfer"));
+        controller.scheduler()->receiveWakeNote();
+        QVERIFY(!controller.scheduler()->reCheckForDocuments());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.scheduler()->isCheckingForDocuments(), 20000);
+        openMenu();
+        QVERIFY(waitUntilIdle());
+        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), cycles);
+    }
+
+    // While the fetch folder moves nothing fetches: a cycle running when the move begins is cancelled and
+    // waited for, and a check asked for meanwhile runs after the move, into the new place.
+    void noFetchWhileTheFolderMoves_data() {
+        QTest::addColumn<bool>("cycleRunning");
+        QTest::newRow("idle") << false;
+        QTest::newRow("a cycle downloading") << true;
+    }
+    void noFetchWhileTheFolderMoves() {
+        QFETCH(bool, cycleRunning);
+        QVERIFY(launchSignedIn());
+        AppController& controller = *_controller;
+        FetchScheduler* scheduler = controller.scheduler();
+        DVFetchWebServices* watcherServices = controller.windowWatcher()->webServices();
+        QVERIFY(addDocuments({QStringLiteral("new.pdf")}));
+        if (cycleRunning) {
+            QString problem;
+            QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":3})", &problem));
+            scheduler->checkForDocumentsNow();
+            QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
+        }
+        const QString newPath = _work->path() + QStringLiteral("/Documents/Docuvane Fetch");
+        std::atomic<int> busyAtMove{-1};
+        QSemaphore release;
+        controller.folderService()->setMover(DVFolderMover([&](const QString& from, const QString& to) {
+            busyAtMove = scheduler->webServices()->queue().operationCount() + watcherServices->queue().operationCount();
+            release.tryAcquire(1, 20000); // held until the test has asked for fetches
+            return QDir().rename(from, to);
+        }));
+        QSignalSpy finished(&controller, &AppController::folderMoveFinished);
+        settings().setValue(newPath, QStringLiteral("dropboxFolderPath")); // as the preferences do
+        controller.dropboxFolderChanged(_folder, newPath);
+        QTRY_VERIFY_WITH_TIMEOUT(busyAtMove.load() >= 0, 20000);
+        QCOMPARE(busyAtMove.load(), 0);
+
+        scheduler->checkForDocumentsNow();
+        scheduler->windowWatcherWantsCheck(*watcherServices);
+        scheduler->timerSelector();
+        QCOMPARE(scheduler->webServices()->queue().operationCount(), 0);
+        QCOMPARE(watcherServices->queue().operationCount(), 0);
+        QVERIFY(!QFileInfo::exists(newPath));
+        release.release();
+        QVERIFY(finished.wait(20000));
+        QVERIFY(finished.at(0).at(0).toBool());
+        QVERIFY(waitUntilIdle());
+        QVERIFY(QFile::exists(newPath + QStringLiteral("/Inbox/new.pdf")));
     }
 
     // The preferences move the folder; across file systems a rename fails and the folder is copied. A move
@@ -395,7 +477,7 @@ private slots:
         AppController& controller = *_controller;
         const QString newPath = _work->path() + QStringLiteral("/Documents/Docuvane Fetch");
         auto refused = std::make_shared<int>(0);
-        controller.setFolderMover(DVFolderMover([=](const QString& from, const QString& to) {
+        controller.folderService()->setMover(DVFolderMover([=](const QString& from, const QString& to) {
             if (renameFailures < 0 || (*refused)++ < renameFailures)
                 return false;
             return QDir().rename(from, to);
@@ -403,14 +485,14 @@ private slots:
         QSignalSpy finished(&controller, &AppController::folderMoveFinished);
         settings().setValue(newPath, QStringLiteral("dropboxFolderPath")); // as the preferences do
         controller.dropboxFolderChanged(_folder, newPath);
-        QVERIFY(controller.isMovingFolder());
+        QVERIFY(controller.scheduler()->isMovingFolder());
         QVERIFY(finished.wait(20000));
         QCOMPARE(finished.at(0).at(0).toBool(), moved);
         const QString place = moved ? newPath : _folder;
         QCOMPARE(settings().valueForKey(QStringLiteral("dropboxFolderPath")).toString(), place);
         QVERIFY(QFile::exists(place + QStringLiteral("/Bank/statement.pdf")));
         QCOMPARE(QFileInfo::exists(moved ? _folder : newPath), false);
-        QVERIFY(controller.timer() && controller.timer()->isValid());
+        QVERIFY(controller.scheduler()->timer() && controller.scheduler()->timer()->isValid());
         QVERIFY(controller.folderWatcher()->isWatching());
         QCOMPARE(controller.folderWatcher()->dropboxFolder(), place);
         QVERIFY(waitUntilIdle());
@@ -425,7 +507,7 @@ private slots:
         QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":2})", &problem));
         AppController& controller = launch();
         QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
-        QVERIFY(controller.isCheckingForDocuments());
+        QVERIFY(controller.scheduler()->isCheckingForDocuments());
         const int fixed = int(menu()->actions().size());
 
         openMenu();
@@ -470,7 +552,7 @@ private slots:
         AppController& controller = *_controller;
         QVERIFY(addDocuments({QStringLiteral("new.pdf")}));
         item()->action(DVStatusItem::Entry::CheckForDocuments)->trigger();
-        QVERIFY(controller.isCheckingForDocuments());
+        QVERIFY(controller.scheduler()->isCheckingForDocuments());
         QCOMPARE(item()->progressMessage(), QStringLiteral("Download Starting"));
         QVERIFY(waitUntilIdle());
         QCOMPARE(fetchedFiles(), QStringList{QStringLiteral("Inbox/new.pdf")});
@@ -486,8 +568,8 @@ private slots:
         QString problem;
         QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":1})", &problem));
         controller.windowWatcher()->webServices()->fire(false);
-        QVERIFY(controller.isCheckingForDocuments());
-        QTRY_VERIFY_WITH_TIMEOUT(!controller.isCheckingForDocuments(), 20000);
+        QVERIFY(controller.scheduler()->isCheckingForDocuments());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.scheduler()->isCheckingForDocuments(), 20000);
         QCOMPARE(controller.windowWatcher()->webServices()->queue().operationCount(), 0);
         QCOMPARE(item()->progressMessage(), QStringLiteral("Download Complete"));
         QCOMPARE(fetchedFiles(), QStringList{QStringLiteral("Inbox/seen.pdf")});
@@ -521,7 +603,7 @@ private slots:
         storeSettings(QString(), QString());
         settings().setBool(blackAndWhiteSetting, QStringLiteral("useBlackAndWhiteMenuBarIcons"));
         AppController& controller = launch();
-        controller.setState(enabled ? 1 : 2);
+        controller.scheduler()->setState(ClientState(enabled ? 1 : 2));
         const QImage expected = DVStatusImages::icon(DVStatusImage(image), dark).pixmap(22).toImage();
         QCOMPARE(item()->image().pixmap(22).toImage(), expected);
     }
@@ -536,7 +618,7 @@ private slots:
         storeSettings(QString(), QString());
         AppController& controller = launch();
         controller.setupWindowController()->window()->hide();
-        controller.setState(state);
+        controller.scheduler()->setState(ClientState(state));
         controller.showWaitingWindow();
         QCOMPARE(isShown(controller.setupWindowController()->window()), state == 0);
         QCOMPARE(isShown(controller.preferencesController()->window()), state != 0);

@@ -1,9 +1,7 @@
 #include "DVFetchWebServices.h"
 #include "DVFetchWindowWatcher.h"
 #include "DVPasswordCipher.h"
-#include "DVSettingsKeys.h"
 #include "DevServerInstance.h"
-#include "TestHome.h"
 #include "TestRows.h"
 #include "TestMain.h"
 #include "Timer.h"
@@ -47,27 +45,19 @@ const QStringList kFolderInFront{"org.gnome.Nautilus|Docuvane Fetch"};
 
 } // namespace
 
-// Stands in for the application controller: an observable state, and the reports a window watcher's
-// coordinator and the watcher itself send.
+// Stands in for the scheduler: the state the watcher follows, and the reports a window watcher's coordinator
+// and the watcher itself send.
 class StandInController : public QObject,
-                          public DVStateObservable,
                           public CheckForDocumentsStartDelegate,
                           public DVWindowWatcherCheckFinishedDelegate {
 public:
-    int state() const override { return _state.value(); }
-    void setState(int state) { _state.setValue(state); }
-    void addStateObserver(DVKeyValueObserver* observer, void* context) override {
-        _state.addObserver(observer, context);
-    }
-    void removeStateObserver(DVKeyValueObserver* observer) override { _state.removeObserver(observer); }
+    void setState(int state) { watcher->followState(ClientState(state)); }
     void checkForDocumentsStart() override { ++starts; }
     void windowWatcherCheckFinished() override { ++finished; }
 
+    DVFetchWindowWatcher* watcher = nullptr;
     std::atomic<int> starts{0};
     int finished = 0; // main thread
-
-private:
-    DVObservableState _state{this};
 };
 
 class TestFetchWindowWatcher : public QObject {
@@ -82,12 +72,10 @@ private:
 
     // A watcher made now (so that it reads the settings as they are), scanning _onScreen.
     void makeWatcher() {
-        if (_watcher)
-            _controller->removeStateObserver(_watcher.get());
         _watcher = std::make_unique<DVFetchWindowWatcher>(_controller.get());
         _watcher->setWindowSource([this] { return std::optional(_onScreen); });
         _watcher->setCheckAction([this] { ++_checks; });
-        _controller->addStateObserver(_watcher.get(), nullptr);
+        _controller->watcher = _watcher.get();
     }
 
     QStringList logLines(const QString& containing) const {
@@ -116,7 +104,6 @@ private slots:
     }
 
     void cleanup() {
-        _controller->removeStateObserver(_watcher.get());
         _watcher.reset();
         _controller.reset();
     }
@@ -182,10 +169,10 @@ private slots:
     void period() {
         QFETCH(QVariant, setting);
         QFETCH(int, period);
-        settings().setValue(setting, DVKey(DVSettings::FolderCheckInterval));
+        settings().setValue(setting, QStringLiteral("DVFFolderCheckInterval"));
         makeWatcher();
         // Read once: a later change is not seen.
-        settings().setValue(QVariant(qint64(1000)), DVKey(DVSettings::FolderCheckInterval));
+        settings().setValue(QVariant(qint64(1000)), QStringLiteral("DVFFolderCheckInterval"));
         _onScreen = windows(kFolderInFront);
         _controller->setState(1);
         QVERIFY(_watcher->timer());
@@ -200,7 +187,7 @@ private slots:
 
     // The timer runs while the controller's state is 1; states set by other objects are not the controller's.
     void followsTheControllersState_data() {
-        QTest::addColumn<QStringList>("changes"); // "<state>" by the controller, "other <state>" by another object
+        QTest::addColumn<QStringList>("changes"); // the states set, in order
         QTest::addColumn<QList<bool>>("running");
         QTest::addColumn<int>("timersMade");
         QTest::newRow("enabled") << QStringList{"1"} << QList<bool>{true} << 1;
@@ -210,26 +197,20 @@ private slots:
             << QList<bool>{true, false, true, false, true, false, true, false, true, false} << 5;
         QTest::newRow("stopped, then started: a new timer")
             << QStringList{"1", "0", "0", "1"} << QList<bool>{true, false, false, true} << 2;
-        QTest::newRow("another object's state is ignored")
-            << QStringList{"other 1", "1", "other 0", "other 2"} << QList<bool>{false, true, true, true} << 1;
     }
 
     void followsTheControllersState() {
         QFETCH(QStringList, changes);
         QFETCH(QList<bool>, running);
         QFETCH(int, timersMade);
-        StandInController other;
-        other.addStateObserver(_watcher.get(), nullptr);
         QList<std::shared_ptr<Timer>> made; // kept, so that a new timer cannot reuse an old one's address
         for (qsizetype i = 0; i < changes.size(); ++i) {
-            const QStringList words = changes.at(i).split(QLatin1Char(' '));
-            (words.size() == 2 ? other : *_controller).setState(words.last().toInt());
+            _controller->setState(changes.at(i).toInt());
             const std::shared_ptr<Timer> timer = _watcher->timer();
             QCOMPARE(timer && timer->isValid(), running.at(i));
             if (timer && !made.contains(timer))
                 made.append(timer);
         }
-        other.removeStateObserver(_watcher.get());
         QCOMPARE(made.size(), timersMade);
         QCOMPARE(TimerTestClock::validTimerCount(), running.last() ? 1 : 0);
     }
@@ -250,7 +231,7 @@ private slots:
         QFETCH(int, fileManager);
         QFETCH(int, checks);
         QFETCH(int, toldUnavailable);
-        settings().setValue(QStringLiteral("/a/Docuvane Fetch"), DVKey(DVSettings::DropboxFolderPath));
+        settings().setValue(QStringLiteral("/a/Docuvane Fetch"), QStringLiteral("dropboxFolderPath"));
         QStringList asked;
         _watcher->setWindowSource([] { return std::optional<Windows>(); });
         _watcher->setFolderShownSource([&](const QString& folder) {
@@ -284,14 +265,13 @@ private slots:
         DevServerInstance server(options);
         QString problem;
         QCOMPARE(server.start(&problem), DevServerInstance::Failure::None);
-        settings().setValue(server.baseUrl(), DVKey(DVSettings::ServerURL));
-        settings().setValue(options.user, DVKey(DVSettings::Email));
-        settings().setValue(encryptPassword(options.password), DVKey(DVSettings::Password));
+        settings().setValue(server.baseUrl(), QStringLiteral("DocuvaneServerURL"));
+        settings().setValue(options.user, QStringLiteral("email"));
+        settings().setValue(encryptPassword(options.password), QStringLiteral("password"));
 
         // The watcher as the client makes it: the real window list and the real coordinator.
-        _controller->removeStateObserver(_watcher.get());
         _watcher = std::make_unique<DVFetchWindowWatcher>(_controller.get());
-        _controller->addStateObserver(_watcher.get(), nullptr);
+        _controller->watcher = _watcher.get();
         const auto requestedOperations = [&] {
             QStringList ops;
             QFile log(options.requestLogPath);

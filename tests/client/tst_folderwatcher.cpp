@@ -1,6 +1,5 @@
 #include "DVException.h"
 #include "DVFolderWatcher.h"
-#include "DVSettingsKeys.h"
 #include "InotifyUsage.h"
 #include "TestFiles.h"
 #include "TestMain.h"
@@ -18,29 +17,23 @@ namespace {
 constexpr int kSettleMs = 1000;
 using S = FileSystemEventStream;
 
-// Stands in for the application controller: an observable state and the missing-folder message.
-class StandInController : public QObject, public DVStateObservable, public DVFolderWatcherDelegate {
+// Stands in for the application controller and the scheduler: the state the watcher follows and the
+// missing-folder message.
+class StandInController : public QObject, public DVFolderWatcherDelegate {
 public:
-    int state() const override { return _state.value(); }
-    void setState(int state) { _state.setValue(state); }
-    void addStateObserver(DVKeyValueObserver* observer, void* context) override {
-        _state.addObserver(observer, context);
-    }
-    void removeStateObserver(DVKeyValueObserver* observer) override { _state.removeObserver(observer); }
+    void setState(int state) { watcher->followState(ClientState(state)); }
     void dropboxFolderMissing(QObject*) override {
         ++missing;
         if (whenMissing)
             whenMissing();
     }
+    DVFolderWatcher* watcher = nullptr;
     int missing = 0;
     std::function<void()> whenMissing;
-
-private:
-    DVObservableState _state{this};
 };
 
 qint64 storedEventId() {
-    return UserDefaults::standardUserDefaults().integerForKey(DVKey(DVSettings::LastEventId));
+    return UserDefaults::standardUserDefaults().integerForKey(QStringLiteral("lastEventIdKey"));
 }
 
 } // namespace
@@ -68,17 +61,16 @@ private slots:
         _base = _dir->path();
         _folder = _base + QStringLiteral("/above/Docuvane Fetch");
         QVERIFY(QDir().mkpath(_folder + QStringLiteral("/Invoices")));
-        UserDefaults::standardUserDefaults().setValue(_folder, DVKey(DVSettings::DropboxFolderPath));
+        UserDefaults::standardUserDefaults().setValue(_folder, QStringLiteral("dropboxFolderPath"));
         _log = _base + QStringLiteral("/DocuvaneFetch.log");
         WSLogger::sharedInstance().setFileName(_log);
         _controller = std::make_unique<StandInController>();
         _watcher = std::make_unique<DVFolderWatcher>(_controller.get());
         _watcher->setLatency(0.2);
-        _controller->addStateObserver(_watcher.get(), nullptr);
+        _controller->watcher = _watcher.get();
     }
 
     void cleanup() {
-        _controller->removeStateObserver(_watcher.get());
         _watcher.reset();
         _controller.reset();
         _dir.reset();
@@ -182,29 +174,24 @@ private slots:
     void stateChanges_data() {
         QTest::addColumn<QString>("setting"); // what "dropboxFolderPath" names
         QTest::addColumn<int>("state");
-        QTest::addColumn<bool>("fromDelegate");
         QTest::addColumn<bool>("watching");
-        QTest::newRow("1, folder") << "folder" << 1 << true << true;
-        QTest::newRow("1, file") << "file" << 1 << true << false;
-        QTest::newRow("1, missing") << "missing" << 1 << true << false;
-        QTest::newRow("1, unset") << "" << 1 << true << false;
-        QTest::newRow("4, folder") << "folder" << 4 << true << false;
-        QTest::newRow("1 from someone else") << "folder" << 1 << false << false;
+        QTest::newRow("1, folder") << "folder" << 1 << true;
+        QTest::newRow("1, file") << "file" << 1 << false;
+        QTest::newRow("1, missing") << "missing" << 1 << false;
+        QTest::newRow("1, unset") << "" << 1 << false;
+        QTest::newRow("4, folder") << "folder" << 4 << false;
     }
 
     // Quietly either way; and whatever was watched is let go of entirely when the state leaves 1.
     void stateChanges() {
         QFETCH(QString, setting);
         QFETCH(int, state);
-        QFETCH(bool, fromDelegate);
         QFETCH(bool, watching);
         QVERIFY(writeFile(_base + QStringLiteral("/file")));
         const QString path = setting.isEmpty() ? QString() : setting == "folder" ? _folder : _base + '/' + setting;
-        UserDefaults::standardUserDefaults().setValue(path, DVKey(DVSettings::DropboxFolderPath));
-        StandInController someoneElse;
-        someoneElse.addStateObserver(_watcher.get(), nullptr);
+        UserDefaults::standardUserDefaults().setValue(path, QStringLiteral("dropboxFolderPath"));
         const InotifyUsage before = InotifyUsage::current();
-        (fromDelegate ? _controller.get() : &someoneElse)->setState(state);
+        _controller->setState(state);
         QCOMPARE(_watcher->isWatching(), watching);
         QCOMPARE(InotifyUsage::current().descriptors, before.descriptors + (watching ? 1 : 0));
         _controller->setState(0);

@@ -15,22 +15,7 @@ Q_DECLARE_METATYPE(DVStatusItem::Entry)
 
 namespace {
 
-// The menu's entries by name, as the tables below write them: fixed entries by title, "-" for a
-// separator, the dynamic rows as "[progress]" and "[destination]".
-QStringList layout(DVStatusItem& item) {
-    QStringList names;
-    for (QAction* action : item.menu()->actions()) {
-        if (action == item.progressItem())
-            names << "[progress]";
-        else if (action == item.destinationItem())
-            names << "[destination]";
-        else
-            names << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    }
-    return names;
-}
-
-// The owner's moves, as the application controller makes them on the plain action list.
+// A row put in as the tray presenter does, on the plain action list.
 void insertAt(QMenu* menu, int index, QAction* action) {
     menu->insertAction(menu->actions().value(index), action);
 }
@@ -65,44 +50,6 @@ private slots:
         action->trigger();
         QCOMPARE(triggered.size(), 1);
         QCOMPARE(triggered.first().first().value<DVStatusItem::Entry>(), entry);
-    }
-
-    // The rows go in and out at indices 5 and 6 of the flat list, ahead of every other fixed entry.
-    void rowsAtIndices_data() {
-        QTest::addColumn<QString>("moves");
-        QTest::addColumn<QStringList>("expected");
-        const QStringList head{"Status:", "Check for Documents", "Open Docuvane Fetch Folder", "Docuvane Website",
-                               "Preferences…"};
-        const QStringList tail{"-", "Check for Updates…", "Sign In Again…", "-", "Quit Docuvane Fetch"};
-        QTest::newRow("none") << "" << head + tail;
-        QTest::newRow("progress with its separator") << "progress" << head + QStringList{"-", "[progress]"} + tail;
-        QTest::newRow("destination") << "destination" << head + QStringList{"-", "[destination]"} + tail.mid(1);
-        QTest::newRow("progress in and out") << "progress,remove-progress" << head + tail;
-        QTest::newRow("destination in and out") << "destination,remove-destination" << head + tail;
-    }
-    void rowsAtIndices() {
-        QFETCH(QString, moves);
-        QFETCH(QStringList, expected);
-        DVStatusItem item(nullptr, 0);
-        QMenu* menu = item.menu();
-        QAction* separator = nullptr;
-        for (const QString& move : moves.split(',', Qt::SkipEmptyParts)) {
-            if (move == "progress") {
-                separator = new QAction(menu);
-                separator->setSeparator(true);
-                insertAt(menu, 5, separator);
-                insertAt(menu, 6, item.progressItem());
-            } else if (move == "destination") {
-                insertAt(menu, 6, item.destinationItem());
-            } else if (move == "remove-progress") {
-                QCOMPARE(menu->actions().value(5), separator);
-                menu->removeAction(menu->actions().value(5));
-                menu->removeAction(item.progressItem());
-            } else if (move == "remove-destination") {
-                menu->removeAction(item.destinationItem());
-            }
-        }
-        QCOMPARE(layout(item), expected);
     }
 
     // Exported menus show only the action's text, so it carries the row's words too.

@@ -6,7 +6,6 @@
 #include "DVLoginOperation.h"
 #include "DVLogoutOperation.h"
 #include "DVSetErrorOperation.h"
-#include "DVSettingsKeys.h"
 #include "FolderTree.h"
 #include "MainThread.h"
 #include "OperationQueue.h"
@@ -150,7 +149,7 @@ class TestServiceOperations : public QObject {
             text += " (" + *error->failureReason() + ")";
         const QString described = error ? error->description().value_or("(null)") : QString();
         if (kind == "userlogin" || kind == "userlogout")
-            text += " ticket=" + setting(DVSettings::Ticket);
+            text += " ticket=" + setting(QStringLiteral("ticket"));
         if (auto account = std::dynamic_pointer_cast<DVAccountInfoOperation>(operation))
             text += " account=" + (account->accountInfo() ? account->accountInfo()->value("destinationId").toString()
                                                           : QStringLiteral("-"));
@@ -174,9 +173,9 @@ private slots:
         WSLogger::sharedInstance().setFileName(_logPath);
         WSLogger::sharedInstance().setLevel(WSLogger::Info | WSLogger::Error);
         _delegate = std::make_unique<RecordingDelegate>();
-        defaults().setValue(_server.baseURL(), DVSettings::ServerURL);
-        defaults().setValue("T1", DVSettings::Ticket);
-        defaults().setValue(_fetchFolder.path(), DVSettings::DropboxFolderPath);
+        defaults().setValue(_server.baseURL(), QStringLiteral("DocuvaneServerURL"));
+        defaults().setValue("T1", QStringLiteral("ticket"));
+        defaults().setValue(_fetchFolder.path(), QStringLiteral("dropboxFolderPath"));
         QDir(_fetchFolder.path()).removeRecursively();
         QDir().mkpath(_fetchFolder.path());
         _server.setScript([](const auto&) { return reply("TICKET9xyz"); });
@@ -210,7 +209,7 @@ private slots:
         QFETCH(QVariant, ticket);
         QFETCH(QByteArray, target);
         QFETCH(QByteArray, body);
-        defaults().setValue(ticket, DVSettings::Ticket);
+        defaults().setValue(ticket, QStringLiteral("ticket"));
         QVERIFY(runAll({make(kind, document())}));
         const auto requests = _server.requests();
         QCOMPARE(requests.size(), size_t(1));
@@ -344,9 +343,9 @@ private slots:
         QFETCH(Reply, answer);
         QFETCH(QString, expected);
         if (changes.contains("base"))
-            defaults().setValue(changes.take("base"), DVSettings::ServerURL);
+            defaults().setValue(changes.take("base"), QStringLiteral("DocuvaneServerURL"));
         if (changes.contains("folder"))
-            defaults().setValue(changes.take("folder"), DVSettings::DropboxFolderPath);
+            defaults().setValue(changes.take("folder"), QStringLiteral("dropboxFolderPath"));
         if (changes.contains("existing")) {
             QFile existing(_fetchFolder.path() + "/a.pdf");
             QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write(changes.take("existing").toByteArray()) > 0);
@@ -520,7 +519,7 @@ private slots:
         QTRY_COMPARE(_server.requests().size(), size_t(1));
         login->cancel();
         QTRY_VERIFY(login->isFinished());
-        QCOMPARE(setting(DVSettings::Ticket), "LATE-TICKET");
+        QCOMPARE(setting(QStringLiteral("ticket")), "LATE-TICKET");
         QCOMPARE(_delegate->names, QStringList());
     }
 };

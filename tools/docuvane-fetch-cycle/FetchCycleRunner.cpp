@@ -1,12 +1,11 @@
 #include "FetchCycleRunner.h"
 
+#include "ClientSettings.h"
 #include "DVAccountInfoOperation.h"
 #include "DVDocumentWriter.h"
 #include "DVLoginOperation.h"
-#include "DVSettingsKeys.h"
 #include "MainThread.h"
 #include "QuitSignals.h"
-#include "UserDefaults.h"
 
 #include <cstdio>
 
@@ -33,15 +32,15 @@ FetchCycleRunner::FetchCycleRunner()
 
 int FetchCycleRunner::run() {
     _clock.start();
-    UserDefaults& defaults = UserDefaults::standardUserDefaults();
-    const QString email = defaults.valueForKey(DVKey(DVSettings::Email)).toString();
+    const ClientSettings& settings = ClientSettings::shared();
+    const QString email = settings.email();
     const QString password = _services.password();
     if (email.isEmpty() || password.isEmpty()) {
         printLine(QStringLiteral("no account configured"), stderr);
         return 1;
     }
 
-    if (!defaults.valueForKey(DVKey(DVSettings::Ticket)).isValid()) {
+    if (!settings.contains(ClientSettings::Key::Ticket)) {
         _services.accountInfo(email, password);
         waitForQueue();
         if (QuitSignals::lastSignal() != 0)

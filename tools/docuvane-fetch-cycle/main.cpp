@@ -1,9 +1,8 @@
 // docuvane-fetch-cycle: runs one fetch cycle of the client without a window, for development and support.
 
 #include "Bundle.h"
+#include "ClientSettings.h"
 #include "DVDocumentWriter.h"
-#include "DVSettingsKeys.h"
-#include "DVSettingsRegistration.h"
 #include "DocuvaneFetchIdentity.h"
 #include "FetchCycleRunner.h"
 #include "LogStartup.h"
@@ -60,10 +59,9 @@ int main(int argc, char** argv) {
     });
 
     // The client fills in its missing settings at every launch; the cycle depends on them.
-    setUserDefaults(UserDefaults::standardUserDefaults(), Bundle::mainBundle());
+    ClientSettings::shared().setUserDefaults();
     // Temporary files of a killed process, once per launch and never in the way of the cycle.
-    DVDocumentWriter::removeStaleTemporaryFilesInBackground(
-        UserDefaults::standardUserDefaults().valueForKey(DVKey(DVSettings::DropboxFolderPath)).toString());
+    DVDocumentWriter::removeStaleTemporaryFilesInBackground(ClientSettings::shared().fetchFolderPath());
 
     FetchCycleRunner runner;
     return runner.run();

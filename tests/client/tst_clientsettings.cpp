@@ -1,5 +1,5 @@
 #include "Bundle.h"
-#include "DVSettingsRegistration.h"
+#include "ClientSettings.h"
 #include "PropertyList.h"
 #include "TestMain.h"
 #include "UserDefaults.h"
@@ -18,7 +18,7 @@ QString makeBundle(const QTemporaryDir& dir, const QVariantMap& info) {
 
 } // namespace
 
-class TestSettingsRegistration : public QObject {
+class TestClientSettings : public QObject {
     Q_OBJECT
 
 private:
@@ -36,7 +36,7 @@ private slots:
         const Bundle bundle(
             makeBundle(dir, {{"DocuvaneServerURL", "https://docs.example"}, {"DVFFolderCheckInterval", qint64(3)}}));
         UserDefaults defaults = freshDefaults();
-        setUserDefaults(defaults, bundle);
+        ClientSettings(defaults, bundle).setUserDefaults();
 
         const QVariantMap stored = *defaults.persistentDomainForName(defaults.domainName());
         QCOMPARE(stored.value("dropboxFolderPath").toString(), QDir::homePath() + "/Desktop/Docuvane Fetch");
@@ -67,13 +67,14 @@ private slots:
                                  {"DocuvaneServerURL", "http://127.0.0.1:8080"},
                                  {"DVFFolderCheckInterval", 2.5}};
         defaults.setPersistentDomain(before, defaults.domainName());
-        setUserDefaults(defaults, bundle);
+        ClientSettings(defaults, bundle).setUserDefaults();
         QCOMPARE(*defaults.persistentDomainForName(defaults.domainName()), before);
     }
 
     void bundleWithoutInformationLeavesKeysAbsent() {
         UserDefaults defaults = freshDefaults();
-        setUserDefaults(defaults, Bundle(QStringLiteral("/nonexistent.app")));
+        const Bundle none(QStringLiteral("/nonexistent.app"));
+        ClientSettings(defaults, none).setUserDefaults();
         QVERIFY(!defaults.valueForKey("DocuvaneServerURL").isValid());
         QVERIFY(!defaults.valueForKey("DVFFolderCheckInterval").isValid());
     }
@@ -82,25 +83,47 @@ private slots:
         UserDefaults defaults = freshDefaults();
         defaults.setPersistentDomain({{"email", "new@example.com"}, {"ticket", "T"}}, defaults.domainName());
         const QVariantMap older{{"email", "old@example.com"}, {"password", QByteArray("\x01\x02", 2)}};
-        defaults.setPersistentDomain(older, QString::fromLatin1(kDVOlderSettingsDomain));
+        defaults.setPersistentDomain(older, QString::fromLatin1(ClientSettings::kOlderDomain));
+        const Bundle none(QStringLiteral("/nonexistent.app"));
+        ClientSettings settings(defaults, none);
 
-        migrateOlderSettingsDomain(defaults);
+        settings.migrateOlderDomain();
         QCOMPARE(*defaults.persistentDomainForName(defaults.domainName()), older);
-        QVERIFY(!defaults.persistentDomainForName(QString::fromLatin1(kDVOlderSettingsDomain)));
+        QVERIFY(!defaults.persistentDomainForName(QString::fromLatin1(ClientSettings::kOlderDomain)));
 
         // Migrated values count as present; only the missing ones are filled in.
-        setUserDefaults(defaults, Bundle(QStringLiteral("/nonexistent.app")));
+        settings.setUserDefaults();
         QCOMPARE(defaults.valueForKey("email").toString(), QStringLiteral("old@example.com"));
         QVERIFY(defaults.valueForKey("dropboxFolderPath").isValid());
+    }
+
+    // Writes are announced with their key, so that what shows a value can follow it; typed setters store
+    // the types the stored files have always held.
+    void writesAreAnnounced() {
+        UserDefaults defaults = freshDefaults();
+        const Bundle none(QStringLiteral("/nonexistent.app"));
+        ClientSettings settings(defaults, none);
+        QSignalSpy changed(&settings, &ClientSettings::changed);
+        settings.setAddToLoginItems(false);
+        settings.setBlackAndWhiteIcons(false);
+        settings.setPassword(QStringLiteral("pw"));
+        settings.removeTicket();
+        QCOMPARE(changed.size(), 4);
+        QCOMPARE(changed.at(0).at(0).value<ClientSettings::Key>(), ClientSettings::Key::AddToLoginItems);
+        QCOMPARE(changed.at(3).at(0).value<ClientSettings::Key>(), ClientSettings::Key::Ticket);
+        QCOMPARE(defaults.valueForKey("addToLoginItems").typeId(), int(QMetaType::LongLong));
+        QCOMPARE(defaults.valueForKey("useBlackAndWhiteMenuBarIcons").typeId(), int(QMetaType::Bool));
+        QCOMPARE(settings.password(), QStringLiteral("pw"));
     }
 
     void noOlderDomainChangesNothing() {
         UserDefaults defaults = freshDefaults();
         defaults.setValue("kept", "email");
-        migrateOlderSettingsDomain(defaults);
+        const Bundle none(QStringLiteral("/nonexistent.app"));
+        ClientSettings(defaults, none).migrateOlderDomain();
         QCOMPARE(defaults.valueForKey("email").toString(), QStringLiteral("kept"));
     }
 };
 
-DV_TEST_GUILESS_MAIN(TestSettingsRegistration)
-#include "tst_settingsregistration.moc"
+DV_TEST_GUILESS_MAIN(TestClientSettings)
+#include "tst_clientsettings.moc"

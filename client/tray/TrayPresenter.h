@@ -1,0 +1,72 @@
+#pragma once
+
+#include "ClientState.h"
+#include "DVStatusItem.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class Appearance;
+class FetchScheduler;
+class QAction;
+
+// What the tray shows of the scheduler: the status menu's titles, enabled entries and extra rows, the
+// icon, and the alerts that explain a state. Follows the scheduler's signals; asks for everything else
+// (the account lookup, the windows) through its own.
+class TrayPresenter : public QObject {
+    Q_OBJECT
+
+public:
+    // A modal alert with one button; tests record it instead of showing it.
+    using AlertPresenter =
+        std::function<void(const QString& messageText, const QString& informativeText, const QString& button)>;
+
+    // appearance: the desktop's, or none (the theme name tells then); it outlives the presenter.
+    TrayPresenter(FetchScheduler& scheduler, const Appearance* appearance, int traySettleMs, QObject* parent = nullptr);
+    ~TrayPresenter() override;
+
+    DVStatusItem* statusItem() const { return _statusItem.get(); }
+    void setAlertPresenter(AlertPresenter presenter) { _alertPresenter = std::move(presenter); }
+
+    // The progress rows (a separator and the progress line) under the fixed entries.
+    void showProgressRows();
+    void showProgressText(const QString& text);
+    // "Download Complete", the indicator stopped: the end of a cycle.
+    void showDownloadComplete();
+    // The destination row, "Getting Account Info...", its indicator turning.
+    void showDestinationRow();
+    void removeDestinationRow();
+    // Removes the progress rows; a no-op when they are not shown.
+    void clearRows();
+
+    // The status title, then the enable rules and the icon.
+    void applyState(ClientState state);
+    void applyEnableRules();
+    void chooseIcon();
+
+    // The status menu is opening: the progress rows while a cycle runs, else one account lookup (when the
+    // folder is usable) behind the destination row.
+    void menuWillOpen();
+    // The status entry: an alert for states 2, 3 and 5; the missing-folder warning for 4.
+    void explainState();
+
+signals:
+    void accountLookupRequested();
+    void preferencesRequested();
+    void folderWarningRequested();
+    void entryTriggered(DVStatusItem::Entry entry);
+
+private:
+    bool isEnabled(QAction* entry) const;
+    void insertBefore(QAction* next, QAction* row);
+    void showAlert(const QString& messageText, const QString& informativeText, const QString& button);
+
+    FetchScheduler& _scheduler;
+    const Appearance* _appearance;
+    std::unique_ptr<DVStatusItem> _statusItem;
+    QAction* _progressSeparator = nullptr; // owned by the status menu
+    AlertPresenter _alertPresenter;
+};
