@@ -47,22 +47,28 @@ bool readFully(int fd, char* buffer, size_t size, off_t offset) {
     return true;
 }
 
+// Which files a sweep removes: those nobody holds a lock on (the age counting only where the file system
+// keeps no locks), or those older than the cutoff whatever their locks.
+enum class Sweep { Unlocked, Old };
+
 // A file is looked at through a descriptor of its own, locked, and removed only while its name still
 // leads to it: a writer that locked it meanwhile, or moved it to its final name, keeps it.
 bool removeIfUnlocked(int folder, const QString& name, std::chrono::system_clock::time_point changed,
-                      std::chrono::system_clock::time_point cutoff) {
+                      std::chrono::system_clock::time_point cutoff, Sweep sweep) {
+    if (sweep == Sweep::Old && changed >= cutoff)
+        return false;
     int error = 0;
     const FileDescriptor file = FileSystem::openRegularFileAt(folder, name, &error);
     if (!file)
         return false;
-    const int locked = FileSystem::tryLock(file.get(), false);
+    const int locked = sweep == Sweep::Old ? 0 : FileSystem::tryLock(file.get(), false);
     if (locked == EAGAIN || (locked != 0 && changed >= cutoff))
         return false;
     return FileSystem::isSameFileAt(folder, name, file.get()) && FileSystem::removeFileAt(folder, name) == 0;
 }
 
-int removeUnlockedFilesIn(int folder, const std::function<bool(const QString&)>& matches,
-                          std::chrono::system_clock::time_point cutoff, int depthLeft) {
+int removeFilesIn(int folder, const std::function<bool(const QString&)>& matches,
+                  std::chrono::system_clock::time_point cutoff, int depthLeft, Sweep sweep) {
     const int listing = ::dup(folder);
     if (listing < 0)
         return 0;
@@ -84,7 +90,8 @@ int removeUnlockedFilesIn(int folder, const std::function<bool(const QString&)>&
         if (S_ISDIR(info.st_mode))
             folders.push_back(decoded);
         else if (S_ISREG(info.st_mode) && matches(decoded) &&
-                 removeIfUnlocked(folder, decoded, std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec), cutoff))
+                 removeIfUnlocked(folder, decoded, std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec), cutoff,
+                                  sweep))
             ++removed;
     }
     ::closedir(dir);
@@ -94,7 +101,7 @@ int removeUnlockedFilesIn(int folder, const std::function<bool(const QString&)>&
         int error = 0;
         const FileDescriptor inner = FileSystem::openFolderAt(folder, name, &error);
         if (inner)
-            removed += removeUnlockedFilesIn(inner.get(), matches, cutoff, depthLeft - 1);
+            removed += removeFilesIn(inner.get(), matches, cutoff, depthLeft - 1, sweep);
     }
     return removed;
 }
@@ -264,7 +271,14 @@ int FileSystem::removeUnlockedFiles(const QString& root, const std::function<boo
                                     std::chrono::system_clock::time_point cutoff, int maxDepth) {
     int error = 0;
     const FileDescriptor folder = openFolder(root, &error);
-    return folder ? removeUnlockedFilesIn(folder.get(), matches, cutoff, maxDepth) : 0;
+    return folder ? removeFilesIn(folder.get(), matches, cutoff, maxDepth, Sweep::Unlocked) : 0;
+}
+
+int FileSystem::removeOldFiles(const QString& root, const std::function<bool(const QString&)>& matches,
+                               std::chrono::system_clock::time_point cutoff, int maxDepth) {
+    int error = 0;
+    const FileDescriptor folder = openFolder(root, &error);
+    return folder ? removeFilesIn(folder.get(), matches, cutoff, maxDepth, Sweep::Old) : 0;
 }
 
 FileDescriptor FileSystem::openForAppending(const QString& path, int* error) {
