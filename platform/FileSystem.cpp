@@ -61,8 +61,10 @@ bool removeIfUnlocked(int folder, const QString& name, std::chrono::system_clock
     return FileSystem::isSameFileAt(folder, name, file.get()) && FileSystem::removeFileAt(folder, name) == 0;
 }
 
-int removeUnlockedFilesIn(int folder, const std::function<bool(const QString&)>& matches,
-                          std::chrono::system_clock::time_point cutoff, int depthLeft) {
+// With byLock, a file nobody holds a lock on goes (by age only where the file system keeps no locks);
+// without, a file last changed before the cutoff.
+int removeFilesIn(int folder, const std::function<bool(const QString&)>& matches,
+                  std::chrono::system_clock::time_point cutoff, int depthLeft, bool byLock) {
     const int listing = ::dup(folder);
     if (listing < 0)
         return 0;
@@ -83,9 +85,12 @@ int removeUnlockedFilesIn(int folder, const std::function<bool(const QString&)>&
         const QString decoded = QFile::decodeName(name);
         if (S_ISDIR(info.st_mode))
             folders.push_back(decoded);
-        else if (S_ISREG(info.st_mode) && matches(decoded) &&
-                 removeIfUnlocked(folder, decoded, std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec), cutoff))
-            ++removed;
+        else if (S_ISREG(info.st_mode) && matches(decoded)) {
+            const auto changed = std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec);
+            if (byLock ? removeIfUnlocked(folder, decoded, changed, cutoff)
+                       : changed < cutoff && ::unlinkat(folder, name.constData(), 0) == 0)
+                ++removed;
+        }
     }
     ::closedir(dir);
     if (depthLeft <= 0)
@@ -94,7 +99,7 @@ int removeUnlockedFilesIn(int folder, const std::function<bool(const QString&)>&
         int error = 0;
         const FileDescriptor inner = FileSystem::openFolderAt(folder, name, &error);
         if (inner)
-            removed += removeUnlockedFilesIn(inner.get(), matches, cutoff, depthLeft - 1);
+            removed += removeFilesIn(inner.get(), matches, cutoff, depthLeft - 1, byLock);
     }
     return removed;
 }
@@ -264,7 +269,14 @@ int FileSystem::removeUnlockedFiles(const QString& root, const std::function<boo
                                     std::chrono::system_clock::time_point cutoff, int maxDepth) {
     int error = 0;
     const FileDescriptor folder = openFolder(root, &error);
-    return folder ? removeUnlockedFilesIn(folder.get(), matches, cutoff, maxDepth) : 0;
+    return folder ? removeFilesIn(folder.get(), matches, cutoff, maxDepth, true) : 0;
+}
+
+int FileSystem::removeOldFiles(const QString& root, const std::function<bool(const QString&)>& matches,
+                               std::chrono::system_clock::time_point cutoff, int maxDepth) {
+    int error = 0;
+    const FileDescriptor folder = openFolder(root, &error);
+    return folder ? removeFilesIn(folder.get(), matches, cutoff, maxDepth, false) : 0;
 }
 
 FileDescriptor FileSystem::openForAppending(const QString& path, int* error) {

@@ -65,6 +65,10 @@ public:
     // when last changed before the cutoff. Returns how many were removed.
     static int removeUnlockedFiles(const QString& root, const std::function<bool(const QString& name)>& matches,
                                    std::chrono::system_clock::time_point cutoff, int maxDepth = 32);
+    // The same for files nobody locks, such as pages left for another program to read: each goes once
+    // last changed before the cutoff, held or not.
+    static int removeOldFiles(const QString& root, const std::function<bool(const QString& name)>& matches,
+                              std::chrono::system_clock::time_point cutoff, int maxDepth = 32);
 
     // Appending to a file by its full path: opens it, or creates it with mode 0600 (owner only) together
     // with its missing folders (mode 0755).
