@@ -1,11 +1,11 @@
 #include "UninstallWindow.h"
 
-#include "AppController.h"
+#include "UninstallController.h"
 #include "ui_UninstallWindow.h"
 
 #include <QPushButton>
 
-UninstallWindow::UninstallWindow(AppController* controller, QWidget* parent)
+UninstallWindow::UninstallWindow(UninstallController* controller, QWidget* parent)
     : QDialog(parent)
     , _ui(std::make_unique<Ui::UninstallWindow>())
     , _controller(controller) {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-class AppController;
+class UninstallController;
 class QPushButton;
 
 namespace Ui {
@@ -16,7 +16,7 @@ class UninstallWindow : public QDialog {
     Q_OBJECT
 
 public:
-    explicit UninstallWindow(AppController* controller, QWidget* parent = nullptr);
+    explicit UninstallWindow(UninstallController* controller, QWidget* parent = nullptr);
     ~UninstallWindow() override;
 
     QPushButton* okButton() const;
@@ -26,5 +26,5 @@ public:
 
 private:
     std::unique_ptr<Ui::UninstallWindow> _ui;
-    AppController* _controller;
+    UninstallController* _controller;
 };

@@ -53,7 +53,7 @@ if(EXISTS "${destdir}${product}/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch
 endif()
 dv_write_launcher(docuvane-fetch-uninstall.desktop "Uninstall Docuvane Fetch"
     "Removes Docuvane Fetch from this computer"
-    "${product}/Uninstall.app/Contents/MacOS/Uninstall" "Utility;" "remove;uninstall;" "Uninstall")
+    "${product}/Uninstall.app/Contents/MacOS/Uninstall" "Utility;" "remove;uninstall;" "Uninstall Docuvane Fetch")
 # The icon in every size installed.
 file(GLOB_RECURSE installed_icons LIST_DIRECTORIES false RELATIVE "${destdir}${icons}" "${destdir}${icons}/*/apps/docuvane-fetch.*")
 list(SORT installed_icons)

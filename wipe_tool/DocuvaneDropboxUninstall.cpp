@@ -3,6 +3,7 @@
 #include "DVExceptionGuard.h"
 #include "FileSystem.h"
 #include "InvokingUser.h"
+#include "PackageManager.h"
 #include "ProcessManager.h"
 #include "SharedFileListUtilities.h"
 #include "TrustedPath.h"
@@ -25,6 +26,7 @@ const QString kClientBundleName = QStringLiteral("Docuvane Fetch.app");
 const QByteArray kClientProcessName = QByteArrayLiteral("Docuvane Fetch");
 const QString kClientDomain = QStringLiteral("com.docuvane.DocuvaneFetch");
 const QString kOlderClientDomain = QStringLiteral("com.docuvane.Docuvane_Fetch");
+const QString kPackageName = QStringLiteral("docuvane-fetch");
 
 bool isAdministratorRun() {
     return ::geteuid() == 0;
@@ -32,16 +34,16 @@ bool isAdministratorRun() {
 
 // A folder of the installation. As root only one that nobody but root can change, reached without
 // following a link; the user's own run may follow the links the user made.
-FileDescriptor openInstallationFolder(const QString& path) {
+FileDescriptor openInstallationFolder(const QString& path, bool administrator) {
     int error = 0;
-    return isAdministratorRun() ? TrustedPath::openFolder(path, nullptr) : FileSystem::openFolder(path, &error);
+    return administrator ? TrustedPath::openFolder(path, nullptr) : FileSystem::openFolder(path, &error);
 }
 
 // Removes a file, a link (never what it points to) or, unless only a file is wanted, a folder with its
 // contents. Failures are ignored.
-void removeItem(const QString& path, bool fileOnly = false) {
+void removeItem(const QString& path, bool administrator, bool fileOnly = false) {
     const QFileInfo item(path);
-    const FileDescriptor folder = openInstallationFolder(item.absolutePath());
+    const FileDescriptor folder = openInstallationFolder(item.absolutePath(), administrator);
     if (folder && fileOnly)
         FileSystem::removeFileAt(folder.get(), item.fileName());
     else if (folder)
@@ -166,20 +168,40 @@ void DocuvaneDropboxUninstall::deleteUserDefaults() {
 
 void DocuvaneDropboxUninstall::deleteApplicationFolder() {
     guarded(this, "deleteApplicationFolder", [&] {
-        const QString uninstallBundle = uninstallBundlePath();
-        if (uninstallBundle.isEmpty())
-            return;
-        const QString product = productFolderPath();
-        const QStringList entries = menuEntries(uninstallBundle); // read before the bundle goes
-        removeItem(clientBundlePath());
-        removeItem(uninstallBundle);
-        for (const QString& entry : entries)
-            removeItem(entry, true);
-        // Only a folder with nothing else in it: where the bundles were put into a folder that holds
-        // other things (the system's application folder, a home folder), that folder stays.
-        if (const FileDescriptor above = openInstallationFolder(QFileInfo(product).absolutePath()))
-            FileSystem::removeEmptyFolderAt(above.get(), QFileInfo(product).fileName());
+        const QString report = deleteApplicationFolder(uninstallBundlePath(), isAdministratorRun(), PackageManager());
+        if (!report.isEmpty())
+            std::fprintf(stderr, "wipe_tool: %s\n", qPrintable(report));
     });
+}
+
+QString DocuvaneDropboxUninstall::deleteApplicationFolder(const QString& uninstallBundle, bool administrator,
+                                                          const PackageManager& packages) {
+    if (uninstallBundle.isEmpty())
+        return QString();
+    const QString product = QFileInfo(uninstallBundle).absolutePath();
+    // Asked before anything is removed: the package system must never be left listing files that are gone.
+    if (packages.owners(product).contains(kPackageName)) {
+        if (!administrator)
+            return QStringLiteral("%1 belongs to the package %2, which only an administrator can remove; nothing "
+                                  "was removed")
+                .arg(product, kPackageName);
+        QString problem;
+        if (!packages.remove(kPackageName, &problem))
+            return QStringLiteral("removing the package %1 failed, and nothing was removed by hand, so that the "
+                                  "package system stays consistent. %2")
+                .arg(kPackageName, problem);
+        return QStringLiteral("removed the package %1").arg(kPackageName);
+    }
+    const QStringList entries = menuEntries(uninstallBundle, administrator); // read before the bundle goes
+    removeItem(product + QLatin1Char('/') + kClientBundleName, administrator);
+    removeItem(uninstallBundle, administrator);
+    for (const QString& entry : entries)
+        removeItem(entry, administrator, true);
+    // Only a folder with nothing else in it: where the bundles were put into a folder that holds
+    // other things (the system's application folder, a home folder), that folder stays.
+    if (const FileDescriptor above = openInstallationFolder(QFileInfo(product).absolutePath(), administrator))
+        FileSystem::removeEmptyFolderAt(above.get(), QFileInfo(product).fileName());
+    return QString();
 }
 
 QString DocuvaneDropboxUninstall::toolPath() {
@@ -218,10 +240,10 @@ QString DocuvaneDropboxUninstall::clientBundlePath() {
     return product.isEmpty() ? QString() : product + QLatin1Char('/') + kClientBundleName;
 }
 
-QStringList DocuvaneDropboxUninstall::menuEntries(const QString& uninstallBundlePath) {
+QStringList DocuvaneDropboxUninstall::menuEntries(const QString& uninstallBundlePath, bool administrator) {
     const QString path = uninstallBundlePath + QStringLiteral("/Contents/Resources/MenuEntries");
     // As root the list counts only when nobody else could have written it.
-    if (isAdministratorRun() && !TrustedPath::isTrustedFile(path, nullptr))
+    if (administrator && !TrustedPath::isTrustedFile(path, nullptr))
         return {};
     QFile list(path);
     if (!list.open(QIODevice::ReadOnly))

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+class PackageManager;
 class SharedFileListUtilities;
 
 // The uninstall command's worker: quits the running client, removes its login item, its settings and
@@ -39,8 +40,15 @@ public:
     void deleteUserDefaults();
     // Removes the client bundle, the uninstaller's bundle, the menu launchers and icon the installation
     // put in (listed in the bundle's Resources/MenuEntries), then the product folder if nothing else is
-    // left in it. Folders are reached through descriptors, never through a link.
+    // left in it. Folders are reached through descriptors, never through a link. A product folder that
+    // belongs to the product's package is removed with the package instead, through the package system;
+    // that needs administrator rights, and without them nothing is removed.
     void deleteApplicationFolder();
+    // That step for the installation around an uninstaller's bundle, acting as the administrator or as the
+    // user, asking packages whether the installation is a package's. Says what happened when it was not a
+    // plain removal of files; empty otherwise.
+    static QString deleteApplicationFolder(const QString& uninstallBundle, bool administrator,
+                                           const PackageManager& packages);
 
     // The command's own file, also after another copy of the command has removed it.
     static QString toolPath();
@@ -53,7 +61,7 @@ public:
     // The launcher and icon paths listed in the uninstaller's bundle that are ours to remove: launchers in
     // a ".../share/applications" folder, icons in a ".../share/icons/hicolor/<size>/apps" folder. As root,
     // only from a list that nobody but root can have written.
-    static QStringList menuEntries(const QString& uninstallBundlePath);
+    static QStringList menuEntries(const QString& uninstallBundlePath, bool administrator);
 
 private:
     DocuvaneDropboxUninstall();

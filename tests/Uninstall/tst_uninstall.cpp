@@ -1,7 +1,7 @@
 #include "PkexecRunner.h"
 #include "TestMain.h"
 #include "TestTiming.h"
-#include "Uninstall/AppController.h"
+#include "UninstallController.h"
 #include "UninstallWindow.h"
 
 #include <QApplication>
@@ -86,11 +86,11 @@ private slots:
         fake->trusted = trusted;
         if (runRemovesBundle)
             fake->removeFirst = _bundle;
-        AppController controller(_bundle, std::move(runner));
+        UninstallController controller(_bundle, std::move(runner));
         UninstallWindow window(&controller);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QSignalSpy finished(&controller, &AppController::finished);
+        QSignalSpy finished(&controller, &UninstallController::finished);
 
         if (action == "cancel")
             QTest::mouseClick(window.cancelButton(), Qt::LeftButton);
@@ -114,9 +114,9 @@ private slots:
         auto runner = std::make_unique<FakeRunner>();
         FakeRunner* fake = runner.get();
         fake->answerLater = true;
-        AppController controller(_bundle, std::move(runner));
+        UninstallController controller(_bundle, std::move(runner));
         UninstallWindow window(&controller);
-        QSignalSpy finished(&controller, &AppController::finished);
+        QSignalSpy finished(&controller, &UninstallController::finished);
 
         QTest::mouseClick(window.okButton(), Qt::LeftButton);
         QVERIFY(!window.okButton()->isEnabled());

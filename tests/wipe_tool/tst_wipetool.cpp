@@ -1,4 +1,6 @@
+#include "DocuvaneDropboxUninstall.h"
 #include "InvokingUser.h"
+#include "PackageManager.h"
 #include "SharedFileListUtilities.h"
 #include "TestFiles.h"
 #include "TestMain.h"
@@ -157,7 +159,8 @@ private slots:
         QVERIFY(copyProgram("/bin/sleep", _home + "/other/Docuvane Fetch2"));
         QProcess prefixNamed, clientProcess, secondClient;
         QVERIFY(handOverHome());
-        QVERIFY(startNamed(prefixNamed, _home + "/other/Docuvane Fetch2", asRunner())); // lower process id, not the client
+        QVERIFY(
+            startNamed(prefixNamed, _home + "/other/Docuvane Fetch2", asRunner())); // lower process id, not the client
         QVERIFY(startNamed(clientProcess, client() + "/Contents/MacOS/Docuvane Fetch", asRunner()));
         if (!onlyOurClientRuns(clientProcess, runner()))
             QSKIP("another process named Docuvane Fetch runs for this user");
@@ -312,6 +315,67 @@ private slots:
         QVERIFY(!askedToQuit(rootsClient));
         QCOMPARE(QFileInfo::exists(config + "com.docuvane.Docuvane_Fetch.plist"), !removed);
         QCOMPARE(QFileInfo::exists(product), !removed);
+    }
+
+    // A product folder that the package system lists as the package's is removed through the package
+    // system, and never by hand; otherwise its files are removed as before. The package system is a
+    // stand-in dpkg-query ("" for none) and a stand-in apt-get that records how it was run.
+    void packagedInstall_data() {
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<int>("removalStatus");
+        QTest::addColumn<bool>("administrator");
+        QTest::addColumn<bool>("removalAsked");
+        QTest::addColumn<bool>("deleted");
+        QTest::addColumn<QString>("report");
+        const QByteArray owned = "echo \"docuvane-fetch: $2\"";
+        QTest::newRow("the package's") << owned << 0 << true << true << false << "removed the package docuvane-fetch";
+        QTest::newRow("the package's, as the user") << owned << 0 << false << false << false << "only an administrator";
+        QTest::newRow("the package's, removal fails") << owned << 100 << true << true << false << "status 100: E: x";
+        QTest::newRow("shared with another package")
+            << QByteArray("echo \"other, docuvane-fetch: $2\"") << 0 << true << true << false << "removed";
+        QTest::newRow("another package's") << QByteArray("echo \"other: $2\"") << 0 << false << false << true << "";
+        QTest::newRow("no package's") << QByteArray("echo \"dpkg-query: no path found matching $2\" >&2; exit 1") << 0
+                                      << false << false << true << "";
+        QTest::newRow("dpkg-query fails") << QByteArray(owned + "; exit 2") << 0 << false << false << true << "";
+        QTest::newRow("no dpkg-query") << QByteArray() << 0 << false << false << true << "";
+    }
+
+    void packagedInstall() {
+        QFETCH(QByteArray, query);
+        QFETCH(int, removalStatus);
+        QFETCH(bool, administrator);
+        QFETCH(bool, removalAsked);
+        QFETCH(bool, deleted);
+        QFETCH(QString, report);
+        const QString product = _home + "/pkg/Docuvane Fetch", record = _home + "/removal";
+        QVERIFY(writeFile(product + "/Uninstall.app/Contents/MacOS/wipe_tool"));
+        QVERIFY(writeFile(product + "/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch"));
+        const auto script = [](const QString& path, const QByteArray& body) {
+            return writeFile(path, "#!/bin/sh\n" + body + "\n") &&
+                   QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+        QVERIFY(query.isEmpty() || script(_home + "/bin/dpkg-query", query));
+        QVERIFY(script(_home + "/bin/apt-get",
+                       "printf '%s\\n' \"$*\" \"$PATH\" \"$DEBIAN_FRONTEND\" \"${LD_LIBRARY_PATH-none}\" >'" +
+                           QFile::encodeName(record) + "'; echo 'E: x'; exit " + QByteArray::number(removalStatus)));
+        // Nothing of the caller's environment reaches the package system.
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(_home + "/bin"));
+        qputenv("LD_LIBRARY_PATH", QFile::encodeName(_home));
+        const QString said = DocuvaneDropboxUninstall::deleteApplicationFolder(
+            product + "/Uninstall.app", administrator,
+            PackageManager({_home + "/bin/dpkg-query", _home + "/bin/apt-get"}));
+        qputenv("PATH", path);
+        qunsetenv("LD_LIBRARY_PATH");
+
+        QVERIFY2(report.isEmpty() ? said.isEmpty() : said.contains(report), qPrintable(said));
+        QFile removal(record);
+        QCOMPARE(removal.open(QIODevice::ReadOnly) ? removal.readAll() : QByteArray(),
+                 removalAsked
+                     ? QByteArray("remove --yes docuvane-fetch\n/usr/sbin:/usr/bin:/sbin:/bin\nnoninteractive\nnone\n")
+                     : QByteArray());
+        QCOMPARE(!QFileInfo::exists(product), deleted);
+        QCOMPARE(QFileInfo::exists(product + "/Uninstall.app/Contents/MacOS/wipe_tool"), !deleted);
     }
 
     // The child that works for the user has no way back to root.

@@ -12,12 +12,12 @@
 // the user's environment puts them) without waiting for it; an installation that is not the
 // administrator's alone gets the run as the user only. Cancel does nothing. Either way the
 // application then ends with status 0, reported through finished.
-class AppController : public QObject {
+class UninstallController : public QObject {
     Q_OBJECT
 
 public:
-    AppController(QString bundlePath, std::unique_ptr<PrivilegedRunner> runner, QObject* parent = nullptr);
-    ~AppController() override;
+    UninstallController(QString bundlePath, std::unique_ptr<PrivilegedRunner> runner, QObject* parent = nullptr);
+    ~UninstallController() override;
 
     // The command's path: the bundle's path followed directly by "/Contents/MacOS/wipe_tool".
     QString toolPath() const { return _bundlePath + QStringLiteral("/Contents/MacOS/wipe_tool"); }

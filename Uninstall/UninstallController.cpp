@@ -1,4 +1,4 @@
-#include "AppController.h"
+#include "UninstallController.h"
 
 #include <QFile>
 #include <QProcess>
@@ -6,26 +6,26 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-AppController::AppController(QString bundlePath, std::unique_ptr<PrivilegedRunner> runner, QObject* parent)
+UninstallController::UninstallController(QString bundlePath, std::unique_ptr<PrivilegedRunner> runner, QObject* parent)
     : QObject(parent)
     , _bundlePath(std::move(bundlePath))
     , _runner(std::move(runner)) {}
 
-AppController::~AppController() {
+UninstallController::~UninstallController() {
     if (_toolFile >= 0)
         ::close(_toolFile);
 }
 
-void AppController::okButton() {
+void UninstallController::okButton() {
     runUninstallUtility();
 }
 
-void AppController::cancelButton() {
+void UninstallController::cancelButton() {
     if (!_running)
         emit finished(0);
 }
 
-void AppController::runUninstallUtility() {
+void UninstallController::runUninstallUtility() {
     if (_running)
         return; // one run per click of OK, however often it is clicked
     _running = true;
@@ -40,14 +40,14 @@ void AppController::runUninstallUtility() {
     _runner->run(toolPath(), [this](int status) { privilegedRunFinished(status); });
 }
 
-void AppController::privilegedRunFinished(int status) {
+void UninstallController::privilegedRunFinished(int status) {
     // A dismissed or refused password request: nothing more is started.
     if (PrivilegedRunner::ran(status))
         startAsUser();
     emit finished(0);
 }
 
-void AppController::startAsUser() {
+void UninstallController::startAsUser() {
     QProcess process;
     int inherited = -1;
     if (_toolFile >= 0 && (inherited = ::dup(_toolFile)) >= 0) // a duplicate is inherited by the child
