@@ -10,6 +10,7 @@
 #include "MainThread.h"
 #include "OperationQueue.h"
 #include "ScriptedHttpServer.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 #include "TestRows.h"
 #include "TestTiming.h"
@@ -116,10 +117,7 @@ class TestServiceOperations : public QObject {
     }
 
     // What the logger wrote since init().
-    QString log() const {
-        QFile file(_logPath);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    QString log() const { return QString::fromUtf8(readFile(_logPath)); }
 
     // "name=content", a long content by its size and hash.
     static QString entry(const QString& name, const QByteArray& content) {
