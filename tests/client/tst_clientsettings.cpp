@@ -1,6 +1,7 @@
 #include "Bundle.h"
 #include "ClientSettings.h"
 #include "PropertyList.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 #include "UserDefaults.h"
 
@@ -10,10 +11,7 @@ namespace {
 QString makeBundle(const QTemporaryDir& dir, const QVariantMap& info) {
     const QString path = dir.path() + QStringLiteral("/Docuvane Fetch.app");
     QDir().mkpath(path + QStringLiteral("/Contents/Resources"));
-    QFile file(path + QStringLiteral("/Contents/Info.plist"));
-    file.open(QIODevice::WriteOnly);
-    file.write(PropertyList::toXml(info));
-    return path;
+    return writeFile(path + QStringLiteral("/Contents/Info.plist"), PropertyList::toXml(info)) ? path : QString();
 }
 
 } // namespace

@@ -96,11 +96,9 @@ private slots:
         QTest::newRow("state 1, colour, light") << true << false << false << colour << false;
         QTest::newRow("state 1, bw, light") << true << true << false << bw << false;
         QTest::newRow("state 1, colour wanted, dark") << true << false << true << bw << true;
-        QTest::newRow("state 1, bw, dark") << true << true << true << bw << true;
         QTest::newRow("other state, colour, light") << false << false << false << colourWarning << false;
         QTest::newRow("other state, bw, light") << false << true << false << bwWarning << false;
         QTest::newRow("other state, colour wanted, dark") << false << false << true << bwWarning << true;
-        QTest::newRow("other state, bw, dark") << false << true << true << bwWarning << true;
     }
     void chooser() {
         QFETCH(bool, enabled);

@@ -1,5 +1,6 @@
 #include "DVUpdaterWindow.h"
 #include "TestMain.h"
+#include "TestRows.h"
 #include "Updater.h"
 #include "UserDefaults.h"
 #include "Workspace.h"
@@ -17,15 +18,9 @@ private slots:
         QTest::addColumn<QString>("headline");
         QTest::addColumn<QString>("detailContains");
         QTest::addColumn<bool>("offersDownload");
-        QTest::newRow("update") << "found"
-                                << "A new version of Docuvane Fetch is available"
-                                << "2.0 (200)" << true;
-        QTest::newRow("up to date") << "none"
-                                    << "You're up to date"
-                                    << "1.0" << false;
-        QTest::newRow("failure") << "failed"
-                                 << "Update check failed"
-                                 << "status 500" << false;
+        row("update", "found", "A new version of Docuvane Fetch is available", "2.0 (200)", true);
+        row("up to date", "none", "You're up to date", "1.0", false);
+        row("failure", "failed", "Update check failed", "status 500", false);
     }
     void answers() {
         QFETCH(QString, answer);

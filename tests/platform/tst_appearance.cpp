@@ -1,5 +1,7 @@
 #include "Appearance.h"
+#include "TestFiles.h"
 #include "TestMain.h"
+#include "TestRows.h"
 #include "TestTiming.h"
 
 #include <QDBusConnection>
@@ -80,10 +82,8 @@ private slots:
         QTest::addColumn<bool>("dark");
         const auto wrapped = int(Answer::DoubleWrapped);
         QTest::newRow("debian portal, dark") << true << wrapped << QVariant(1u) << "Adwaita" << true;
-        QTest::newRow("debian portal, light over a dark theme")
-            << true << wrapped << QVariant(2u) << "Adwaita-dark" << false;
-        QTest::newRow("current portal, dark")
-            << true << int(Answer::SingleWrapped) << QVariant(1u) << "Adwaita" << true;
+        row("debian portal, light over a dark theme", true, wrapped, QVariant(2u), "Adwaita-dark", false);
+        row("current portal, dark", true, int(Answer::SingleWrapped), QVariant(1u), "Adwaita", true);
         QTest::newRow("signed number") << true << wrapped << QVariant(1) << "Adwaita" << true;
         QTest::newRow("no preference: dark theme") << true << wrapped << QVariant(0u) << "Breeze:dark" << true;
         QTest::newRow("no preference: light theme") << true << wrapped << QVariant(0u) << "Breeze" << false;
@@ -164,18 +164,12 @@ private slots:
     void settingsIni_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name");
-        QTest::newRow("plain") << "[Settings]\ngtk-theme-name=Adwaita-dark\n"
-                               << "Adwaita-dark";
-        QTest::newRow("blanks") << "[Settings]\n  gtk-theme-name = Arc-Dark \n"
-                                << "Arc-Dark";
-        QTest::newRow("other group") << "[Other]\ngtk-theme-name=Adwaita-dark\n"
-                                     << "";
-        QTest::newRow("commented") << "[Settings]\n# gtk-theme-name=Adwaita-dark\n"
-                                   << "";
-        QTest::newRow("similar key") << "[Settings]\ngtk-theme-name-x=Adwaita-dark\n"
-                                     << "";
-        QTest::newRow("absent") << "[Settings]\ngtk-font-name=Cantarell 11\n"
-                                << "";
+        row("plain", "[Settings]\ngtk-theme-name=Adwaita-dark\n", "Adwaita-dark");
+        row("blanks", "[Settings]\n  gtk-theme-name = Arc-Dark \n", "Arc-Dark");
+        row("other group", "[Other]\ngtk-theme-name=Adwaita-dark\n", "");
+        row("commented", "[Settings]\n# gtk-theme-name=Adwaita-dark\n", "");
+        row("similar key", "[Settings]\ngtk-theme-name-x=Adwaita-dark\n", "");
+        row("absent", "[Settings]\ngtk-font-name=Cantarell 11\n", "");
     }
     void settingsIni() {
         QFETCH(QString, text);
@@ -187,11 +181,7 @@ private slots:
     void themeFromSettingsFile() {
         qunsetenv("GTK_THEME");
         TestHome home;
-        QDir().mkpath(home.configPath() + "/gtk-3.0");
-        QFile file(home.configPath() + "/gtk-3.0/settings.ini");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Settings]\ngtk-theme-name=Materia-dark\n");
-        file.close();
+        QVERIFY(writeFile(home.configPath() + "/gtk-3.0/settings.ini", "[Settings]\ngtk-theme-name=Materia-dark\n"));
         QCOMPARE(Appearance::currentThemeName(), "Materia-dark");
         QVERIFY(Appearance(QDBusConnection(QString())).isDark());
     }

@@ -1,5 +1,6 @@
 #include "Bundle.h"
 #include "PropertyList.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 
 class TestBundle : public QObject {
@@ -14,16 +15,11 @@ private slots:
     void infoDictionaryAndStrings() {
         QTemporaryDir dir;
         const QString bundlePath = dir.path() + "/X.app";
-        QDir().mkpath(bundlePath + "/Contents/Resources");
-        QFile info(bundlePath + "/Contents/Info.plist");
-        QVERIFY(info.open(QIODevice::WriteOnly));
-        info.write(PropertyList::toXml(
-            QVariantMap{{"DocuvaneServerURL", "http://127.0.0.1:1"}, {"DVFFolderCheckInterval", qint64(5)}}));
-        info.close();
-        QFile strings(bundlePath + "/Contents/Resources/Localizable.strings");
-        QVERIFY(strings.open(QIODevice::WriteOnly));
-        strings.write("/* renamed keys */\n\"ticket\" = \"ticket2\";\n// line comment\n\"a\\\"b\" = \"c\\nd\";\n");
-        strings.close();
+        QVERIFY(writeFile(bundlePath + "/Contents/Info.plist",
+                          PropertyList::toXml(QVariantMap{{"DocuvaneServerURL", "http://127.0.0.1:1"},
+                                                          {"DVFFolderCheckInterval", qint64(5)}})));
+        QVERIFY(writeFile(bundlePath + "/Contents/Resources/Localizable.strings",
+                          "/* renamed keys */\n\"ticket\" = \"ticket2\";\n// line comment\n\"a\\\"b\" = \"c\\nd\";\n"));
 
         const Bundle bundle(bundlePath);
         QCOMPARE(bundle.objectForInfoDictionaryKey("DocuvaneServerURL").typeId(), int(QMetaType::QString));

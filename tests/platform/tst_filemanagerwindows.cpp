@@ -1,4 +1,5 @@
 #include "FileManagerWindows.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 #include "TestRows.h"
 
@@ -101,11 +102,7 @@ private slots:
         if (startable && (service == "absent" || service == "started later"))
             QSKIP("a file manager can be started on this bus");
         if (service == "startable") {
-            QVERIFY(QDir().mkpath(QFileInfo(serviceFile()).path()));
-            QFile file(serviceFile());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[D-BUS Service]\nName=org.freedesktop.FileManager1\nExec=/bin/false\n");
-            file.close();
+            QVERIFY(writeFile(serviceFile(), "[D-BUS Service]\nName=org.freedesktop.FileManager1\nExec=/bin/false\n"));
             QCOMPARE(callBus(QStringLiteral("ReloadConfig")).type(), QDBusMessage::ReplyMessage);
         }
         FakeFileManager fake;

@@ -1,5 +1,6 @@
 #include "SingleInstance.h"
 #include "TestMain.h"
+#include "TestRows.h"
 
 #include <QLocalSocket>
 #include <QProcess>
@@ -117,33 +118,15 @@ private slots:
         QTest::addColumn<QString>("runtime");  // XDG_RUNTIME_DIR: unset, relative, or a folder of this mode
         QTest::addColumn<QString>("fallback"); // the cache folder's runtime folder before: "", or its mode
         QTest::addColumn<QString>("expected"); // runtime, fallback or none
-        QTest::newRow("runtime folder") << "0700"
-                                        << ""
-                                        << "runtime";
-        QTest::newRow("runtime folder others may read") << "0755"
-                                                        << ""
-                                                        << "runtime";
-        QTest::newRow("unset") << "unset"
-                               << ""
-                               << "fallback";
-        QTest::newRow("relative") << "relative"
-                                  << ""
-                                  << "fallback";
-        QTest::newRow("group may write") << "0770"
-                                         << ""
-                                         << "fallback";
-        QTest::newRow("others may write") << "1777"
-                                          << ""
-                                          << "fallback";
-        QTest::newRow("another user's") << "0700 nobody"
-                                        << ""
-                                        << "fallback";
-        QTest::newRow("fallback made open by this user") << "unset"
-                                                         << "0777"
-                                                         << "fallback";
-        QTest::newRow("fallback made by another user") << "unset"
-                                                       << "0700 nobody"
-                                                       << "none";
+        row("runtime folder", "0700", "", "runtime");
+        row("runtime folder others may read", "0755", "", "runtime");
+        row("unset", "unset", "", "fallback");
+        row("relative", "relative", "", "fallback");
+        row("group may write", "0770", "", "fallback");
+        row("others may write", "1777", "", "fallback");
+        row("another user's", "0700 nobody", "", "fallback");
+        row("fallback made open by this user", "unset", "0777", "fallback");
+        row("fallback made by another user", "unset", "0700 nobody", "none");
     }
     void runtimeFolder() {
         QFETCH(QString, runtime);

@@ -1,5 +1,7 @@
 #include "PropertyList.h"
+#include "TestFiles.h"
 #include "TestMain.h"
+#include "TestRows.h"
 #include "UserDefaults.h"
 
 #include <QFile>
@@ -20,13 +22,6 @@ private:
     int _counter = 0;
 
 private slots:
-    void standardDomainLivesInXdgConfigHome() {
-        QCOMPARE(UserDefaults::defaultDirectory(), qEnvironmentVariable("XDG_CONFIG_HOME") + "/docuvane");
-        UserDefaults::standardUserDefaults().setValue(QStringLiteral("x"), QStringLiteral("probe"));
-        const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + "/docuvane/com.docuvane.DocuvaneFetch.plist";
-        QVERIFY(QFileInfo::exists(file));
-    }
-
     void folderAndFileArePrivate() {
         const QString dir = freshDirectory();
         UserDefaults defaults(QStringLiteral("d"), dir);
@@ -41,11 +36,8 @@ private slots:
     void valuesKeepTheirTypes_data() {
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<int>("type");
-        QTest::newRow("string") << QVariant(QStringLiteral("Grüße, \"quoted\" <tag> & more"))
-                                << int(QMetaType::QString);
+        row("string", QVariant(QStringLiteral("Grüße, \"quoted\" <tag> & more")), int(QMetaType::QString));
         QTest::newRow("empty string") << QVariant(QString(QLatin1String(""))) << int(QMetaType::QString);
-        QTest::newRow("integer") << QVariant::fromValue(qint64(14400)) << int(QMetaType::LongLong);
-        QTest::newRow("negative integer") << QVariant::fromValue(qint64(-7)) << int(QMetaType::LongLong);
         QTest::newRow("large id") << QVariant::fromValue(qint64(1) << 60) << int(QMetaType::LongLong);
         QTest::newRow("real") << QVariant(2.5) << int(QMetaType::Double);
         QTest::newRow("true") << QVariant(true) << int(QMetaType::Bool);
@@ -60,11 +52,7 @@ private slots:
         UserDefaults(QStringLiteral("d"), dir).setValue(value, QStringLiteral("k"));
 
         // A second store reads the file afresh, as another process would.
-        const auto domain = PropertyList::fromXml([&] {
-            QFile file(UserDefaults::filePathForDomain(dir, QStringLiteral("d")));
-            file.open(QIODevice::ReadOnly);
-            return file.readAll();
-        }());
+        const auto domain = PropertyList::fromXml(readFile(UserDefaults::filePathForDomain(dir, QStringLiteral("d"))));
         QVERIFY(domain);
         const QVariant stored = domain->toMap().value(QStringLiteral("k"));
         QCOMPARE(stored.typeId(), type);
@@ -132,26 +120,17 @@ private slots:
                    QByteArray("</array>").repeated(depth - 1) + "</dict></plist>";
         };
         const QByteArray truncated = head + "<dict><key>email</key><string>trunc";
-        QTest::newRow("truncated") << truncated << ""
-                                   << ".damaged";
-        QTest::newRow("next name when taken") << truncated << "file"
-                                              << ".damaged.2";
-        QTest::newRow("dangling link is taken") << truncated << "dangling link"
-                                                << ".damaged.2";
-        QTest::newRow("nested 64 deep") << nested(64) << ""
-                                        << "";
-        QTest::newRow("nested 65 deep") << nested(65) << ""
-                                        << ".damaged";
-        QTest::newRow("nested 50,000 deep") << nested(50000) << ""
-                                            << ".damaged";
-        QTest::newRow("over 1 MiB") << head + "<dict><key>k</key><string>" + QByteArray(1024 * 1024, 'x') +
-                                           "</string></dict></plist>"
-                                    << ""
-                                    << ".damaged";
-        QTest::newRow("FIFO") << QByteArray("fifo") << ""
-                              << ".damaged";
-        QTest::newRow("link to a valid file") << QByteArray("link") << ""
-                                              << ".damaged";
+        row("truncated", truncated, "", ".damaged");
+        row("next name when taken", truncated, "file", ".damaged.2");
+        row("dangling link is taken", truncated, "dangling link", ".damaged.2");
+        row("nested 64 deep", nested(64), "", "");
+        row("nested 65 deep", nested(65), "", ".damaged");
+        row("nested 50,000 deep", nested(50000), "", ".damaged");
+        row("over 1 MiB",
+            head + "<dict><key>k</key><string>" + QByteArray(1024 * 1024, 'x') + "</string></dict></plist>", "",
+            ".damaged");
+        row("FIFO", QByteArray("fifo"), "", ".damaged");
+        row("link to a valid file", QByteArray("link"), "", ".damaged");
     }
 
     void unreadableFileIsSetAside() {
@@ -163,18 +142,14 @@ private slots:
         const QString path = UserDefaults::filePathForDomain(dir, QStringLiteral("d"));
         const QString outside = dir + "/elsewhere/target";
         const QByteArray valid = PropertyList::toXml(QVariantMap{{"email", "kept@example.com"}});
-        const auto write = [](const QString& at, const QByteArray& bytes) {
-            QFile file(at);
-            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-        };
         if (content == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         else if (content == "link")
-            QVERIFY(write(outside, valid) && QFile::link(outside, path));
+            QVERIFY(writeFile(outside, valid) && QFile::link(outside, path));
         else
-            QVERIFY(write(path, content));
+            QVERIFY(writeFile(path, content));
         if (taken == "file")
-            QVERIFY(write(path + ".damaged", "older"));
+            QVERIFY(writeFile(path + ".damaged", "older"));
         else if (taken == "dangling link")
             QVERIFY(QFile::link(outside, path + ".damaged"));
         const QString before = QFileInfo(path).symLinkTarget() + QString::number(QFileInfo(path).size());
@@ -280,9 +255,7 @@ private slots:
         UserDefaults defaults(QStringLiteral("d"), dir);
         for (int i = 0; i < 50; ++i) {
             defaults.setValue(QString(i * 37, QLatin1Char('x')), QStringLiteral("k"));
-            QFile file(defaults.filePath());
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QVERIFY(PropertyList::fromXml(file.readAll()).has_value());
+            QVERIFY(PropertyList::fromXml(readFile(defaults.filePath())).has_value());
         }
         QVERIFY(QDir(dir).entryList(QDir::Files | QDir::Hidden).size() == 1);
     }

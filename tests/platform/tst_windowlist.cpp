@@ -1,4 +1,5 @@
 #include "TestMain.h"
+#include "TestRows.h"
 #include "WindowList.h"
 #include "X11TestWindows.h"
 
@@ -105,16 +106,13 @@ private slots:
     void orderAndVisibility_data() {
         QTest::addColumn<QStringList>("script");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("newest in front") << QStringList{"A", "B", "C"}
-                                         << QStringList{"tst.C|C|0", "tst.B|B|0", "tst.A|A|0"};
-        QTest::newRow("raised") << QStringList{"A", "B", "C", "raise A"}
-                                << QStringList{"tst.A|A|0", "tst.C|C|0", "tst.B|B|0"};
-        QTest::newRow("lowered") << QStringList{"A", "B", "C", "lower C"}
-                                 << QStringList{"tst.B|B|0", "tst.A|A|0", "tst.C|C|0"};
+        row("newest in front", QStringList{"A", "B", "C"}, QStringList{"tst.C|C|0", "tst.B|B|0", "tst.A|A|0"});
+        row("raised", QStringList{"A", "B", "C", "raise A"}, QStringList{"tst.A|A|0", "tst.C|C|0", "tst.B|B|0"});
+        row("lowered", QStringList{"A", "B", "C", "lower C"}, QStringList{"tst.B|B|0", "tst.A|A|0", "tst.C|C|0"});
         QTest::newRow("minimised: left out") << QStringList{"A", "B", "minimise B"} << QStringList{"tst.A|A|0"};
         QTest::newRow("destroyed: gone") << QStringList{"A", "B", "destroy A"} << QStringList{"tst.B|B|0"};
-        QTest::newRow("other workspace: left out, all workspaces: kept")
-            << QStringList{"A", "B", "C", "desktop B 1", "desktop C all"} << QStringList{"tst.C|C|0", "tst.A|A|0"};
+        row("other workspace: left out, all workspaces: kept",
+            QStringList{"A", "B", "C", "desktop B 1", "desktop C all"}, QStringList{"tst.C|C|0", "tst.A|A|0"});
     }
 
     void orderAndVisibility() {
@@ -146,23 +144,18 @@ private slots:
     void descriptions_data() {
         QTest::addColumn<QStringList>("windows");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("titles") << QStringList{"utf8", "latin1", "untitled", "empty"}
-                                << QStringList{"tst.empty||0", "tst.latin1|Caf\u00e9|0", "tst.untitled|-|0",
-                                               "tst.utf8|Docuvane Fetch \u2014 Ablage|0"};
-        QTest::newRow("broken properties")
-            << QStringList{"noprops", "badclass", "instanceonly", "badname"}
-            << QStringList{"-|-|0", "-|badclass|0", "-|instanceonly|0", "tst.badname|fallback|0"};
+        row("titles", QStringList{"utf8", "latin1", "untitled", "empty"},
+            QStringList{"tst.empty||0", "tst.latin1|Caf\u00e9|0", "tst.untitled|-|0",
+                        "tst.utf8|Docuvane Fetch \u2014 Ablage|0"});
+        row("broken properties", QStringList{"noprops", "badclass", "instanceonly", "badname"},
+            QStringList{"-|-|0", "-|badclass|0", "-|instanceonly|0", "tst.badname|fallback|0"});
         // Dialogs are windows like any other; a modal one stands above them.
-        QTest::newRow("kinds") << QStringList{"A",         "transient",    "type:normal",  "type:dialog",
-                                              "type:dock", "type:utility", "type:desktop", "modal"}
-                               << QStringList{"tst.A|A|0",
-                                              "tst.modal|modal|x",
-                                              "tst.transient|transient|0",
-                                              "tst.type:desktop|type:desktop|x",
-                                              "tst.type:dialog|type:dialog|0",
-                                              "tst.type:dock|type:dock|x",
-                                              "tst.type:normal|type:normal|0",
-                                              "tst.type:utility|type:utility|x"};
+        row("kinds",
+            QStringList{"A", "transient", "type:normal", "type:dialog", "type:dock", "type:utility", "type:desktop",
+                        "modal"},
+            QStringList{"tst.A|A|0", "tst.modal|modal|x", "tst.transient|transient|0",
+                        "tst.type:desktop|type:desktop|x", "tst.type:dialog|type:dialog|0", "tst.type:dock|type:dock|x",
+                        "tst.type:normal|type:normal|0", "tst.type:utility|type:utility|x"});
     }
 
     void descriptions() {

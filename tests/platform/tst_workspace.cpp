@@ -1,6 +1,7 @@
+#include "TestFiles.h"
 #include "TestHome.h"
-#include "TestRows.h"
 #include "TestMain.h"
+#include "TestRows.h"
 #include "TestTiming.h"
 #include "Workspace.h"
 
@@ -17,11 +18,6 @@ namespace {
 ino_t inodeOf(const QString& path) {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -113,13 +109,12 @@ private slots:
         const QString runtime = dir.filePath("run");
         QDir().mkpath(runtime);
         QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QFile tool(dir.filePath("xdg-open"));
-        QVERIFY(tool.open(QIODevice::WriteOnly));
-        tool.write("#!/bin/sh\ncd \"$(dirname \"$0\")\"\n"
-                   "page=\"${1#file://}\"; stat -c %a \"$page\" > mode; cat \"$page\" > page; echo \"$*\" > args.new\n"
-                   "mv args.new args\n");
-        tool.close();
-        tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
+        const QString tool = dir.filePath("xdg-open");
+        QVERIFY(writeFile(
+            tool, "#!/bin/sh\ncd \"$(dirname \"$0\")\"\n"
+                  "page=\"${1#file://}\"; stat -c %a \"$page\" > mode; cat \"$page\" > page; echo \"$*\" > args.new\n"
+                  "mv args.new args\n"));
+        QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner);
         QFile old(runtime + "/open-url-old.html"), fresh(runtime + "/open-url-fresh.html");
         QVERIFY(old.open(QIODevice::WriteOnly) && fresh.open(QIODevice::WriteOnly));
         QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime));
@@ -139,11 +134,11 @@ private slots:
             return;
         QTRY_VERIFY(QFile::exists(dir.filePath("args")));
         const QString target = QUrl(url).toString(QUrl::FullyEncoded);
-        const QString args = QString::fromUtf8(readAll(dir.filePath("args"))).trimmed();
+        const QString args = QString::fromUtf8(readFile(dir.filePath("args"))).trimmed();
         QVERIFY2(args.startsWith("file://" + runtime + "/open-url-") && !args.contains("?"), qPrintable(args));
-        QCOMPARE(readAll(dir.filePath("mode")), QByteArray("600\n"));
+        QCOMPARE(readFile(dir.filePath("mode")), QByteArray("600\n"));
         // What a browser reads from the page: the refresh's address unescaped as HTML, the script's as JavaScript.
-        const QString page = QString::fromUtf8(readAll(dir.filePath("page")));
+        const QString page = QString::fromUtf8(readFile(dir.filePath("page")));
         const QString refresh = QRegularExpression("content=\"0; url=([^\"]*)\"").match(page).captured(1);
         QCOMPARE(QString(refresh)
                      .replace("&#39;", "'")
@@ -197,20 +192,17 @@ private slots:
         const QString icon = dir.filePath("Docuvane Fetch.app/Contents/Resources/") + iconName;
         QDir().mkpath(folder);
         const QString file = folder + "/.directory";
-        if (!before.isNull()) {
-            QFile existing(file);
-            QVERIFY(existing.open(QIODevice::WriteOnly));
-            existing.write(before);
-        }
+        if (!before.isNull())
+            QVERIFY(writeFile(file, before));
         Workspace::setFolderIcon(folder, icon);
         after.replace("ICON", dir.filePath("Docuvane Fetch.app/Contents/Resources/").toUtf8() + written);
         QCOMPARE(QFile::exists(file), !after.isNull());
-        QCOMPARE(readAll(file), after);
+        QCOMPARE(readFile(file), after);
         // Validation sets the icon at every menu opening: the second time, the file stays as it is.
         const ino_t inode = inodeOf(file);
         Workspace::setFolderIcon(folder, icon);
         QCOMPARE(inodeOf(file), inode);
-        QCOMPARE(readAll(file), after);
+        QCOMPARE(readFile(file), after);
         qunsetenv("XDG_CURRENT_DESKTOP");
     }
 
@@ -220,11 +212,9 @@ private slots:
         QTemporaryDir dir;
         Workspace::setFolderIcon(dir.filePath("missing"), "/icon.png");
         QVERIFY(!QFile::exists(dir.filePath("missing")));
-        QFile plain(dir.filePath("plain"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
-        Workspace::setFolderIcon(plain.fileName(), "/icon.png");
-        QVERIFY(!QFile::exists(plain.fileName() + "/.directory"));
+        QVERIFY(writeFile(dir.filePath("plain"), ""));
+        Workspace::setFolderIcon(dir.filePath("plain"), "/icon.png");
+        QVERIFY(!QFile::exists(dir.filePath("plain") + "/.directory"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{"plain"});
         qunsetenv("XDG_CURRENT_DESKTOP");

@@ -1,5 +1,6 @@
 #include "DVException.h"
 #include "TestMain.h"
+#include "TestRows.h"
 
 namespace {
 
@@ -33,17 +34,14 @@ private slots:
     void toolOutputLines_data() {
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("one line") << QStringLiteral("main (in app) (main.cpp:3)")
-                                  << QStringLiteral("\n") + QString(48 - 21, QLatin1Char(' ')) +
-                                         QStringLiteral("(in app) (main.cpp:3)  main");
+        row("one line", QStringLiteral("main (in app) (main.cpp:3)"),
+            QStringLiteral("\n") + QString(48 - 21, QLatin1Char(' ')) + QStringLiteral("(in app) (main.cpp:3)  main"));
         QTest::newRow("no marker") << QStringLiteral("0x1234") << QStringLiteral("\n");
         QTest::newRow("marker twice") << QStringLiteral("a (in b) (in c)") << QStringLiteral("\n");
-        QTest::newRow("long location is not cut")
-            << QStringLiteral("f (in ") + QString(60, QLatin1Char('m')) + QLatin1Char(')')
-            << QStringLiteral("\n(in ") + QString(60, QLatin1Char('m')) + QStringLiteral(")  f");
-        QTest::newRow("two lines, one kept")
-            << QStringLiteral("g (in m)\nbad")
-            << QStringLiteral("\n") + QString(48 - 6, QLatin1Char(' ')) + QStringLiteral("(in m)  g");
+        row("long location is not cut", QStringLiteral("f (in ") + QString(60, QLatin1Char('m')) + QLatin1Char(')'),
+            QStringLiteral("\n(in ") + QString(60, QLatin1Char('m')) + QStringLiteral(")  f"));
+        row("two lines, one kept", QStringLiteral("g (in m)\nbad"),
+            QStringLiteral("\n") + QString(48 - 6, QLatin1Char(' ')) + QStringLiteral("(in m)  g"));
     }
 
     void toolOutputLines() {

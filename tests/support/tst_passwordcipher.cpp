@@ -1,5 +1,6 @@
 #include "DVPasswordCipher.h"
 #include "TestMain.h"
+#include "TestRows.h"
 
 class TestPasswordCipher : public QObject {
     Q_OBJECT
@@ -9,12 +10,9 @@ private slots:
     void matchesOpenSslVectors_data() {
         QTest::addColumn<QString>("plain");
         QTest::addColumn<QByteArray>("cipherHex");
-        QTest::newRow("short") << QStringLiteral("s3cr3t") << QByteArray("fd552b420d781fedd531855eb841f60c");
-        QTest::newRow("15 bytes: one block")
-            << QStringLiteral("0123456789abcde") << QByteArray("ad6f4877a0d9c645b6253d0fc290b448");
-        QTest::newRow("16 bytes: a whole padding block")
-            << QStringLiteral("0123456789abcdef")
-            << QByteArray("b8c69e65801e76e66623222ddc2f1ff44e5ca6c66fe16ad32b732a874c209021");
+        row("15 bytes: one block", QStringLiteral("0123456789abcde"), QByteArray("ad6f4877a0d9c645b6253d0fc290b448"));
+        row("16 bytes: a whole padding block", QStringLiteral("0123456789abcdef"),
+            QByteArray("b8c69e65801e76e66623222ddc2f1ff44e5ca6c66fe16ad32b732a874c209021"));
         QTest::newRow("non-ASCII") << QStringLiteral("Pässwörd✓") << QByteArray("59a2df13d90785ad817c48603a724819");
     }
 
@@ -40,8 +38,7 @@ private slots:
         QTest::newRow("not a block multiple") << QByteArray("0123456789");
         QTest::newRow("bad padding") << QByteArray(16, 'x');
         // Valid padding around bytes that are not UTF-8.
-        QTest::newRow("not UTF-8") << AES256EncryptWithKey(QByteArray("\xff\xfe\xfd"),
-                                                           QString::fromLatin1(kDVPasswordKey));
+        row("not UTF-8", AES256EncryptWithKey(QByteArray("\xff\xfe\xfd"), QString::fromLatin1(kDVPasswordKey)));
     }
 
     void undecipherableDataIsNoPassword() {

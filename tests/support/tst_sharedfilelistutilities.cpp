@@ -1,6 +1,7 @@
 #include "SharedFileListUtilities.h"
 #include "TestFiles.h"
 #include "TestMain.h"
+#include "TestRows.h"
 
 #include <QXmlStreamReader>
 
@@ -50,7 +51,6 @@ private slots:
     void bookmarkRoundTrip_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("written");
-        QTest::newRow("spaces") << "Docuvane Fetch" << QByteArray("Docuvane%20Fetch");
         QTest::newRow("non-ASCII") << QString::fromUtf8("Bücher Ω") << QByteArray("B%C3%BCcher%20%CE%A9");
         QTest::newRow("URL syntax") << "50% #1?[x]" << QByteArray("50%25%20%231%3F%5Bx%5D");
         QTest::newRow("kept as is") << "a'b(c);&=+" << QByteArray("a'b(c);&=+");
@@ -82,13 +82,11 @@ private slots:
         const QByteArray other = "file:///tmp\n";
         QTest::newRow("label kept, matched") << "@F My fetch folder\n" + other << "folder" << true << other;
         QTest::newRow("written with a slash") << "@F/\n" + other << "folder" << true << other;
-        QTest::newRow("localhost host") << QByteArray("file://localhost@H/places/Fetch\n") << "folder" << true
-                                        << QByteArray();
-        QTest::newRow("first of two only") << "@F A\n" + other + "@F B\n"
-                                           << "folder" << true << other + "@F B\n";
+        row("localhost host", QByteArray("file://localhost@H/places/Fetch\n"), "folder", true, QByteArray());
+        row("first of two only", "@F A\n" + other + "@F B\n", "folder", true, other + "@F B\n");
         QTest::newRow("URL without its slash") << "@F\n" + other << "folder without slash" << false << "@F\n" + other;
-        QTest::newRow("folder gone") << QByteArray("file://@H/places/Gone\n") << "missing" << false
-                                     << QByteArray("file://@H/places/Gone\n");
+        row("folder gone", QByteArray("file://@H/places/Gone\n"), "missing", false,
+            QByteArray("file://@H/places/Gone\n"));
         QTest::newRow("blank lines kept") << "\n@F\n\n" + other << "folder" << true << "\n\n" + other;
     }
 
@@ -152,11 +150,10 @@ private slots:
         const QString name = QStringLiteral("Fetch & Co");
         const QByteArray place = "Fetch%20&amp;%20Co\">\n  <title>Fetch &amp; Co";
         QTest::newRow("KDE's own file") << head + home + rest << head + "@F" + home + rest << name << place;
-        QTest::newRow("no places yet") << QByteArray("<xbel>\n</xbel>\n") << QByteArray("<xbel>\n@F</xbel>\n") << name
-                                       << place;
+        row("no places yet", QByteArray("<xbel>\n</xbel>\n"), QByteArray("<xbel>\n@F</xbel>\n"), name, place);
         // Characters XML forbids are left out of the title; the address keeps them, percent-encoded.
-        QTest::newRow("control characters") << QByteArray("<xbel>\n</xbel>\n") << QByteArray("<xbel>\n@F</xbel>\n")
-                                            << "F\x01\x1f\tx" << QByteArray("F%01%1F%09x\">\n  <title>F\tx");
+        row("control characters", QByteArray("<xbel>\n</xbel>\n"), QByteArray("<xbel>\n@F</xbel>\n"), "F\x01\x1f\tx",
+            QByteArray("F%01%1F%09x\">\n  <title>F\tx"));
     }
 
     void kdePlacesKeptIntact() {
@@ -186,19 +183,17 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QByteArray>("entry"); // "@A" is the apps folder
-        QTest::newRow("spaces") << "Docuvane Fetch"
-                                << "docuvane-fetch.desktop"
-                                << QByteArray("Name=Docuvane Fetch\n"
-                                              "Exec=\"@A/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch\"");
-        QTest::newRow("non-ASCII") << QString::fromUtf8("Dökü Fetch") << QString::fromUtf8("dökü-fetch.desktop")
-                                   << QByteArray("Name=D\xc3\xb6k\xc3\xbc Fetch\n"
-                                                 "Exec=\"@A/D\xc3\xb6k\xc3\xbc Fetch.app/Contents/MacOS/D\xc3\xb6k"
-                                                 "\xc3\xbc Fetch\"");
-        QTest::newRow("quoting") << "a\"b$c`d` 5% e\\f"
-                                 << "a-b-c-d-5-e-f.desktop"
-                                 << QByteArray("Name=a\"b$c`d` 5% e\\\\f\n"
-                                               "Exec=\"@A/a\\\\\"b\\\\$c\\\\`d\\\\` 5%% e\\\\\\\\f.app/Contents/MacOS/"
-                                               "a\\\\\"b\\\\$c\\\\`d\\\\` 5%% e\\\\\\\\f\"");
+        row("spaces", "Docuvane Fetch", "docuvane-fetch.desktop",
+            QByteArray("Name=Docuvane Fetch\n"
+                       "Exec=\"@A/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch\""));
+        row("non-ASCII", QString::fromUtf8("Dökü Fetch"), QString::fromUtf8("dökü-fetch.desktop"),
+            QByteArray("Name=D\xc3\xb6k\xc3\xbc Fetch\n"
+                       "Exec=\"@A/D\xc3\xb6k\xc3\xbc Fetch.app/Contents/MacOS/D\xc3\xb6k"
+                       "\xc3\xbc Fetch\""));
+        row("quoting", "a\"b$c`d` 5% e\\f", "a-b-c-d-5-e-f.desktop",
+            QByteArray("Name=a\"b$c`d` 5% e\\\\f\n"
+                       "Exec=\"@A/a\\\\\"b\\\\$c\\\\`d\\\\` 5%% e\\\\\\\\f.app/Contents/MacOS/"
+                       "a\\\\\"b\\\\$c\\\\`d\\\\` 5%% e\\\\\\\\f\""));
     }
 
     void loginItemRoundTrip() {
@@ -224,10 +219,8 @@ private slots:
         QTest::addColumn<bool>("found");
         QTest::newRow("arguments and field codes") << QByteArray("[Desktop Entry]\nExec = \"@P\" --quiet %U\n") << true;
         QTest::newRow("Hidden") << QByteArray("[Desktop Entry]\nHidden=true\nExec=\"@P\"\n") << false;
-        QTest::newRow("switched off") << QByteArray("[Desktop Entry]\nX-GNOME-Autostart-enabled=false\nExec=\"@P\"\n")
-                                      << false;
-        QTest::newRow("another group") << QByteArray("[Desktop Action x]\nExec=\"@P\"\n[Desktop Entry]\nExec=true\n")
-                                       << false;
+        row("switched off", QByteArray("[Desktop Entry]\nX-GNOME-Autostart-enabled=false\nExec=\"@P\"\n"), false);
+        row("another group", QByteArray("[Desktop Action x]\nExec=\"@P\"\n[Desktop Entry]\nExec=true\n"), false);
         QTest::newRow("program gone") << QByteArray("[Desktop Entry]\nExec=\"@P-old\"\n") << false;
     }
 

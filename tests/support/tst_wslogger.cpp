@@ -1,4 +1,5 @@
 #include "DVExceptionGuard.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 #include "WSLogger.h"
 
@@ -8,11 +9,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 mode_t modeOf(const QString& path) {
     struct stat info {};
@@ -39,7 +35,7 @@ private:
     }
 
     QStringList linesWritten() const {
-        return QString::fromUtf8(readAll(_logPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return QString::fromUtf8(readFile(_logPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 
 private slots:
@@ -70,7 +66,7 @@ private slots:
         QFETCH(QString, text);
         freshLog();
         logger.logError("S", "m", {messages.value(0), messages.value(1), messages.value(2)});
-        const QByteArray written = readAll(_logPath);
+        const QByteArray written = readFile(_logPath);
         QVERIFY2(written.endsWith(QStringLiteral("(S:m) Error %1\n").arg(text).toUtf8()), written.constData());
     }
 
@@ -92,7 +88,7 @@ private slots:
         QFETCH(QString, written);
         freshLog();
         logger.logError("DVLoginOperation", "start", {QStringLiteral("Reply:  "), message});
-        const QByteArray bytes = readAll(_logPath);
+        const QByteArray bytes = readFile(_logPath);
         QCOMPARE(bytes.count('\n'), 3); // the two that open the log, and this line's own
         QVERIFY(!bytes.contains('\r') && !bytes.contains('\0'));
         QVERIFY2(bytes.endsWith(("(DVLoginOperation:start) Error Reply:   " + written + " \n").toUtf8()),
@@ -119,7 +115,7 @@ private slots:
         const QString path = freshLog();
         QCOMPARE(modeOf(path), mode_t(0600));
         QCOMPARE(modeOf(QFileInfo(path).absolutePath()), mode_t(0755));
-        QCOMPARE(readAll(path), QByteArray("\n\n"));
+        QCOMPARE(readFile(path), QByteArray("\n\n"));
     }
 
     void reopeningAppendsTwoLineFeeds() {
@@ -129,7 +125,7 @@ private slots:
         logger.setFileName(QString()); // keeps the destination
         QCOMPARE(logger.fileName(), QString());
         logger.logInfo("S", "m", {QStringLiteral("second")});
-        const QByteArray content = readAll(path);
+        const QByteArray content = readFile(path);
         QVERIFY(content.startsWith("\n\n"));
         QVERIFY(content.contains("first \n\n\n"));
         QVERIFY(content.endsWith("second \n"));
@@ -137,9 +133,7 @@ private slots:
 
     void unusablePathFallsBackToStandardError() {
         const QString blocker = QDir::homePath() + QStringLiteral("/not-a-folder");
-        QFile file(blocker);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(writeFile(blocker, ""));
         logger.setFileName(blocker + QStringLiteral("/sub/DocuvaneFetch.log"));
         QVERIFY(!QFileInfo::exists(blocker + QStringLiteral("/sub")));
         // Lines now go to standard error; the call must still be harmless.

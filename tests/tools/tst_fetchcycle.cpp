@@ -3,6 +3,7 @@
 #include "ScriptedHttpServer.h"
 #include "TestFiles.h"
 #include "TestMain.h"
+#include "TestRows.h"
 #include "UserDefaults.h"
 
 #include <QDirIterator>
@@ -132,13 +133,9 @@ private slots:
         static const QRegularExpression line(
             QStringLiteral(R"(^documents=1 downloaded=1 failed=0 seconds=\d+\.\d{3}\n$)"));
         QVERIFY2(line.match(result.out).hasMatch(), qPrintable(result.out + result.err));
-        QFile fetched(fetchFolder() + "/Letters/hello.txt");
-        QVERIFY(fetched.open(QIODevice::ReadOnly));
-        QCOMPARE(fetched.readAll(), QByteArray("hello"));
+        QCOMPARE(readFile(fetchFolder() + "/Letters/hello.txt"), QByteArray("hello"));
 
-        QFile log(_work->path() + "/home/Library/Logs/DocuvaneFetch.log");
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray lines = log.readAll();
+        const QByteArray lines = readFile(_work->path() + "/home/Library/Logs/DocuvaneFetch.log");
         QVERIFY(lines.contains("(DVLoginOperation:start) Info Request:   " + _server->baseUrl().toUtf8() +
                                "/dvapi/dvapi?op=userlogin&auth=******** "));
         QVERIFY(lines.contains("hello.txt successfully downloaded to " + fetchFolder().toUtf8() + "/Letters"));
@@ -154,10 +151,8 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("message");
         QTest::newRow("no account") << QStringList{} << QString() << "no account configured";
-        QTest::newRow("wrong password") << QStringList{} << "wrong"
-                                        << "login failed: ";
-        QTest::newRow("not the desktop destination") << QStringList{"--destination-id", "3"} << "pw"
-                                                     << "(destinationId=3)";
+        row("wrong password", QStringList{}, "wrong", "login failed: ");
+        row("not the desktop destination", QStringList{"--destination-id", "3"}, "pw", "(destinationId=3)");
     }
 
     void failuresSayWhich() {
@@ -183,13 +178,10 @@ private slots:
         const QString noList = "document list failed: The service's answer holds no document list\n";
         QTest::newRow("really none") << reply(R"({"documents":[]})") << 0 << QString();
         QTest::newRow("documents an object") << reply(R"({"documents":{"id":1}})") << 1 << noList;
-        QTest::newRow("documents missing") << reply(R"({"error":"busy"})") << 1 << noList;
-        QTest::newRow("maintenance page") << reply("<html><p>Down for maintenance</p></html>") << 1 << noList;
-        QTest::newRow("error status") << reply("<html>500</html>", 500) << 1
-                                      << "document list failed: The service answered with HTTP status 500\n";
-        QTest::newRow("service failure")
-            << reply("com.docuvane.common.exception.DatabaseException:Try later") << 1
-            << "document list failed: com.docuvane.common.exception.DatabaseException: Try later\n";
+        row("error status", reply("<html>500</html>", 500), 1,
+            "document list failed: The service answered with HTTP status 500\n");
+        row("service failure", reply("com.docuvane.common.exception.DatabaseException:Try later"), 1,
+            "document list failed: com.docuvane.common.exception.DatabaseException: Try later\n");
         QTest::newRow("dropped") << reply(R"({"documents":[)", 200, true) << 1 << "document list failed: ";
     }
 
@@ -218,17 +210,12 @@ private slots:
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<QString>("heldStep");
         QTest::addColumn<QString>("line");
-        QTest::newRow("SIGTERM in a download") << int(SIGTERM) << "download"
-                                               << "stopped by SIGTERM\n";
-        QTest::newRow("SIGINT in a download") << int(SIGINT) << "download"
-                                              << "stopped by SIGINT\n";
-        QTest::newRow("SIGHUP at the list") << int(SIGHUP) << "docstotransfer"
-                                            << "stopped by SIGHUP\n";
-        QTest::newRow("SIGTERM at the account") << int(SIGTERM) << "accountinfo"
-                                                << "stopped by SIGTERM\n";
+        row("SIGTERM in a download", int(SIGTERM), "download", "stopped by SIGTERM\n");
+        row("SIGINT in a download", int(SIGINT), "download", "stopped by SIGINT\n");
+        row("SIGHUP at the list", int(SIGHUP), "docstotransfer", "stopped by SIGHUP\n");
+        row("SIGTERM at the account", int(SIGTERM), "accountinfo", "stopped by SIGTERM\n");
         // Killed, the runner leaves its partial file; the next launch removes it and is then stopped.
-        QTest::newRow("SIGKILL in a download, then SIGTERM") << int(SIGKILL) << "download"
-                                                             << "stopped by SIGTERM\n";
+        row("SIGKILL in a download, then SIGTERM", int(SIGKILL), "download", "stopped by SIGTERM\n");
     }
 
     void quitSignalStopsCleanly() {
@@ -286,18 +273,12 @@ private slots:
     // The settings are read before the log is named; what they report still goes into the log, in order.
     void damagedSettingsAreReportedInTheLog() {
         const QString folder = _work->path() + "/home/.config/docuvane";
-        QDir().mkpath(folder);
-        QFile damaged(UserDefaults::filePathForDomain(folder, UserDefaults::standardDomainName()));
-        QVERIFY(damaged.open(QIODevice::WriteOnly));
-        damaged.write("<?xml version=\"1.0\"?><plist><dict><key>email</key><string>trunc");
-        damaged.close();
+        QVERIFY(writeFile(UserDefaults::filePathForDomain(folder, UserDefaults::standardDomainName()),
+                          "<?xml version=\"1.0\"?><plist><dict><key>email</key><string>trunc"));
         const Result result = run();
         QCOMPARE(result.status, 1);
         QCOMPARE(result.err, QStringLiteral("no account configured\n"));
-        const QByteArray log = [&] {
-            QFile file(_work->path() + "/home/Library/Logs/DocuvaneFetch.log");
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }();
+        const QByteArray log = readFile(_work->path() + "/home/Library/Logs/DocuvaneFetch.log");
         QVERIFY2(log.contains("(UserDefaults:load) Error The settings file ") && log.contains(" is damaged"),
                  log.constData());
     }
