@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClientSettings.h"
 #include "DVFetchWebServicesDelegate.h"
 
 #include <QMessageBox>
@@ -54,6 +55,8 @@ public:
     QMessageBox* moveQuestion() const { return _moveQuestion; }
 
 private:
+    // Shows a key's stored value in the field bound to it, if any.
+    void showSetting(ClientSettings::Key key);
     void setStatus(const QString& text, bool error);
 
     QObject* const _delegate;
