@@ -144,9 +144,11 @@ void AppController::applicationWillTerminate() {
     _windowWatcher->stop();
     _folderWatcher->stop();
     // Each stop waits for its own steps in flight; the idle ones return at once.
-    for (DVFetchWebServices* services : coordinators())
-        if (services)
-            services->stop();
+    _scheduler->webServices()->stop();
+    _windowWatcher->webServices()->stop();
+    _preferencesController->stop();
+    _setupWindowController->stop();
+    _authenticationWindowController->stop();
 }
 
 QList<DVFetchWebServices*> AppController::coordinators() const {

@@ -53,6 +53,10 @@ PreferencesController::PreferencesController(QObject* delegate)
 
 PreferencesController::~PreferencesController() = default;
 
+void PreferencesController::stop() {
+    _webServices->stop();
+}
+
 QDialog* PreferencesController::window() const {
     return _window.get();
 }
