@@ -102,6 +102,8 @@ void AppController::applicationDidFinishLaunching() {
 
 void AppController::createTray() {
     _tray = std::make_unique<TrayPresenter>(*_scheduler, _appearance.get(), _traySettleMs);
+    for (DVFetchWebServices* services : coordinators())
+        _tray->follow(*services);
     connect(_tray.get(), &TrayPresenter::accountLookupRequested, this, &AppController::destinationSelector);
     connect(_tray.get(), &TrayPresenter::preferencesRequested, this, [this] { _preferencesController->showWindow(); });
     connect(_tray.get(), &TrayPresenter::folderWarningRequested, this, [this] { dropboxFolderMissing(this); });
@@ -142,12 +144,16 @@ void AppController::applicationWillTerminate() {
     _windowWatcher->stop();
     _folderWatcher->stop();
     // Each stop waits for its own steps in flight; the idle ones return at once.
-    for (DVFetchWebServices* services :
-         {_scheduler->webServices(), _windowWatcher->webServices(), &_preferencesController->webServices(),
-          &_setupWindowController->webServices(), &_authenticationWindowController->webServices()}) {
-        if (services)
-            services->stop();
-    }
+    _scheduler->webServices()->stop();
+    _windowWatcher->webServices()->stop();
+    _preferencesController->stop();
+    _setupWindowController->stop();
+    _authenticationWindowController->stop();
+}
+
+QList<DVFetchWebServices*> AppController::coordinators() const {
+    return {_scheduler->webServices(), _windowWatcher->webServices(), &_preferencesController->webServices(),
+            &_setupWindowController->webServices(), &_authenticationWindowController->webServices()};
 }
 
 // ---- windows ----

@@ -6,6 +6,7 @@
 #include "DVWindowDelegates.h"
 #include "Updater.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -105,6 +106,8 @@ private:
     void wire();
     void finishFolderChange(const QString& oldPath, const QString& newPath, bool moved);
     void openFetchFolder();
+    // Every coordinator the client runs, the windows' included.
+    QList<DVFetchWebServices*> coordinators() const;
 
     std::unique_ptr<Updater> _updater;
     std::unique_ptr<DVUpdaterWindow> _updaterWindow;

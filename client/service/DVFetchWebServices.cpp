@@ -10,8 +10,6 @@
 #include "DVServiceProtocol.h"
 #include "DVStringTable.h"
 #include "MainThread.h"
-#include "UserNotificationCenter.h"
-#include "Workspace.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -365,14 +363,14 @@ void DVFetchWebServices::launchDocuvaneSelector() {
                                                 {QStringLiteral("No valid service URL to open:"), text});
             return;
         }
-        Workspace::openURLPrivately(url);
+        emit websiteReported(url);
     });
 }
 
 void DVFetchWebServices::showAlert(const QString& message, const QString& title) {
     if (_stopped.load() || !settings().notifications())
         return;
-    UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, message});
+    emit notificationReported(title, message);
 }
 
 QString DVFetchWebServices::password() const {

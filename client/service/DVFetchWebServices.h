@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <QVariantMap>
 
 #include <atomic>
@@ -22,7 +23,8 @@ class DVError;
 
 // Chains the service operations into the login, account and fetch sequences on a queue of its own,
 // reacts to each operation's completion (cancelling the rest of a chain, logging in again after an
-// expired ticket, notifying the user) and reports a fetch cycle's progress to its owner.
+// expired ticket) and reports a fetch cycle's progress to its owner. What the user should be told or shown
+// it reports as signals, for whoever presents it.
 //
 // Owners call it on the main thread (fire() also from the thread on which a cycle ended). The download
 // and website steps run on the queue's worker threads; completion messages arrive on the main thread.
@@ -100,6 +102,10 @@ public:
 signals:
     // One document's download ended; for observers that count results (the fetch-cycle tool).
     void documentDownloaded(const QVariantMap& document, bool succeeded);
+    // A notification for the user, only while notifications are on; also from the queue's worker threads.
+    void notificationReported(const QString& title, const QString& informativeText);
+    // The web client to open in the browser; from a worker thread.
+    void websiteReported(const QUrl& url);
 
 private:
     // None once stopped: the owner may be going away.

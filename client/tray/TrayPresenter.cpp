@@ -4,16 +4,19 @@
 #include "Bundle.h"
 #include "ClientSettings.h"
 #include "DVExceptionGuard.h"
+#include "DVFetchWebServices.h"
 #include "DVStatusImages.h"
 #include "DVStatusWindow.h"
 #include "DVWindow.h"
 #include "FetchScheduler.h"
 #include "UserNotificationCenter.h"
 #include "WSLogger.h"
+#include "Workspace.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QWidgetAction>
 
@@ -197,4 +200,19 @@ void TrayPresenter::explainState() {
 void TrayPresenter::showAlert(const QString& messageText, const QString& informativeText, const QString& button) {
     if (_alertPresenter)
         _alertPresenter(messageText, informativeText, button);
+}
+
+void TrayPresenter::follow(DVFetchWebServices& services) {
+    // A report still queued when its coordinator stopped for a quit is dropped: the quit promises silence.
+    auto live = [guard = QPointer<DVFetchWebServices>(&services)] { return guard && !guard->isStopped(); };
+    connect(
+        &services, &DVFetchWebServices::notificationReported, this,
+        [live](const QString& title, const QString& informativeText) {
+            if (live())
+                UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, informativeText});
+        });
+    connect(&services, &DVFetchWebServices::websiteReported, this, [live](const QUrl& url) {
+        if (live())
+            Workspace::openURLPrivately(url);
+    });
 }

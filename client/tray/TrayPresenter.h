@@ -10,12 +10,14 @@
 #include <memory>
 
 class Appearance;
+class DVFetchWebServices;
 class FetchScheduler;
 class QAction;
 
 // What the tray shows of the scheduler: the status menu's titles, enabled entries and extra rows, the
 // icon, and the alerts that explain a state. Follows the scheduler's signals; asks for everything else
-// (the account lookup, the windows) through its own.
+// (the account lookup, the windows) through its own. Posts the coordinators' notifications and opens the
+// website they ask for.
 class TrayPresenter : public QObject {
     Q_OBJECT
 
@@ -52,6 +54,9 @@ public:
     void menuWillOpen();
     // The status entry: an alert for states 2, 3 and 5; the missing-folder warning for 4.
     void explainState();
+
+    // Presents what the coordinator reports, until it stops; it may be destroyed before the presenter.
+    void follow(DVFetchWebServices& services);
 
 signals:
     void accountLookupRequested();

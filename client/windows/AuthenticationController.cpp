@@ -29,6 +29,10 @@ AuthenticationController::AuthenticationController(QObject* delegate)
 
 AuthenticationController::~AuthenticationController() = default;
 
+void AuthenticationController::stop() {
+    _webServices->stop();
+}
+
 QDialog* AuthenticationController::window() const {
     return _window.get();
 }

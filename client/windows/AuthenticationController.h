@@ -29,6 +29,8 @@ public:
     QDialog* window() const;
     QObject* delegate() const { return _delegate; }
     DVFetchWebServices& webServices() const { return *_webServices; }
+    // Ends the window's service work for good, for a quit: a login still running is cut off.
+    void stop();
 
     void ok();
     // Quits the application half a second later.

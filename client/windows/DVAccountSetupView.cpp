@@ -17,6 +17,10 @@ void DVAccountSetupView::setFields(QLineEdit* email, QLineEdit* password) {
 void DVAccountSetupView::awakeFromNib() {
     DVNavigationView::awakeFromNib();
     reloadFromSettings();
+    connect(&ClientSettings::shared(), &ClientSettings::changed, this, [this](ClientSettings::Key key) {
+        if (key == ClientSettings::Key::Email || key == ClientSettings::Key::Password)
+            reloadFromSettings();
+    });
     // textEdited, not textChanged: only the user's own edits count, not the values shown from the settings.
     ClientSettings& settings = ClientSettings::shared();
     connect(_email, &QLineEdit::textEdited, this, [this, &settings](const QString& text) {
@@ -40,9 +44,14 @@ QString DVAccountSetupView::password() const {
 
 void DVAccountSetupView::reloadFromSettings() {
     const ClientSettings& settings = ClientSettings::shared();
-    _email->setText(settings.email());
-    _password->setText(
-        DVPasswordTransformer::transformedValue(settings.value(ClientSettings::Key::Password)).toString());
+    // Only a value that differs is shown: the user's own typing stores what the field already holds, and
+    // setting it again would move the cursor.
+    const auto show = [](QLineEdit* field, const QString& value) {
+        if (field->text() != value)
+            field->setText(value);
+    };
+    show(_email, settings.email());
+    show(_password, DVPasswordTransformer::transformedValue(settings.value(ClientSettings::Key::Password)).toString());
 }
 
 void DVAccountSetupView::textDidChange() {

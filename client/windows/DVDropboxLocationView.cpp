@@ -26,6 +26,11 @@ void DVDropboxLocationView::awakeFromNib() {
     DVNavigationView::awakeFromNib();
     preparePathField(_dropboxFolderPath);
     reloadFromSettings();
+    // Whatever stores the path (the launch's default, a move), the field shows it, as a binding would.
+    connect(&ClientSettings::shared(), &ClientSettings::changed, this, [this](ClientSettings::Key key) {
+        if (key == ClientSettings::Key::FetchFolderPath)
+            reloadFromSettings();
+    });
     connect(_matrix, &QButtonGroup::idClicked, this, [this] { chooseDropboxFolder(); });
     connect(_changeButton, &QAbstractButton::clicked, this, [this] { changeDropboxFolder(); });
     _changeButton->setEnabled(false);
@@ -55,5 +60,9 @@ void DVDropboxLocationView::resizeDropboxPath() {
 }
 
 void DVDropboxLocationView::reloadFromSettings() {
-    _dropboxFolderPath->setPlainText(ClientSettings::shared().fetchFolderPath());
+    const QString path = ClientSettings::shared().fetchFolderPath();
+    if (_dropboxFolderPath->toPlainText() == path)
+        return;
+    _dropboxFolderPath->setPlainText(path);
+    fitPathFieldHeight(_dropboxFolderPath, window());
 }

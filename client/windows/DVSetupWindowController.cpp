@@ -57,6 +57,10 @@ DVSetupWindowController::DVSetupWindowController(QObject* delegate)
 
 DVSetupWindowController::~DVSetupWindowController() = default;
 
+void DVSetupWindowController::stop() {
+    _webServices->stop();
+}
+
 QDialog* DVSetupWindowController::window() const {
     return _window.get();
 }

@@ -35,6 +35,8 @@ public:
     QDialog* window() const;
     QObject* delegate() const { return _delegate; }
     DVFetchWebServices& webServices() const { return *_webServices; }
+    // Ends the window's service work for good, for a quit: a login still running is cut off.
+    void stop();
 
     DVNavigationView* currentView() const { return _currentView; }
     // Shows another page with a short animation.

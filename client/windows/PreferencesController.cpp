@@ -46,10 +46,16 @@ PreferencesController::PreferencesController(QObject* delegate)
     connect(_ui->_blackAndWhite, &QAbstractButton::clicked, this, [this] { useBlackAndWhiteMenuBarIcons(); });
     connect(_ui->_close, &QAbstractButton::clicked, this, [this] { closeWindow(); });
     resizeDropboxPath();
+    // The path and the two check boxes show their settings whatever stores them, as bound fields would.
+    connect(&settings(), &ClientSettings::changed, this, [this](ClientSettings::Key key) { showSetting(key); });
     _webServices = std::make_unique<DVFetchWebServices>(this, false);
 }
 
 PreferencesController::~PreferencesController() = default;
+
+void PreferencesController::stop() {
+    _webServices->stop();
+}
 
 QDialog* PreferencesController::window() const {
     return _window.get();
@@ -181,6 +187,25 @@ void PreferencesController::useBlackAndWhiteMenuBarIcons() {
     settings().setBlackAndWhiteIcons(_ui->_blackAndWhite->isChecked());
     if (auto* receiver = dynamic_cast<DVMenuBarIconsDelegate*>(_delegate))
         receiver->useBlackAndWhiteMenuBarIcons(this);
+}
+
+void PreferencesController::showSetting(ClientSettings::Key key) {
+    switch (key) {
+    case ClientSettings::Key::FetchFolderPath:
+        if (_ui->_dropboxPath->toPlainText() != storedFolderPath()) {
+            _ui->_dropboxPath->setPlainText(storedFolderPath());
+            resizeDropboxPath();
+        }
+        break;
+    case ClientSettings::Key::AddToLoginItems:
+        _ui->_launchAtStartup->setChecked(settings().addToLoginItems());
+        break;
+    case ClientSettings::Key::BlackAndWhiteIcons:
+        _ui->_blackAndWhite->setChecked(settings().blackAndWhiteIcons());
+        break;
+    default:
+        break;
+    }
 }
 
 void PreferencesController::resizeDropboxPath() {

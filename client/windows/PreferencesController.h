@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClientSettings.h"
 #include "DVFetchWebServicesDelegate.h"
 
 #include <QMessageBox>
@@ -36,6 +37,8 @@ public:
     QDialog* window() const;
     QObject* delegate() const { return _delegate; }
     DVFetchWebServices& webServices() const { return *_webServices; }
+    // Ends the window's service work for good, for a quit: a login still running is cut off.
+    void stop();
 
     // Actions.
     void changeDropboxFolder();
@@ -54,6 +57,8 @@ public:
     QMessageBox* moveQuestion() const { return _moveQuestion; }
 
 private:
+    // Shows a key's stored value in the field bound to it, if any.
+    void showSetting(ClientSettings::Key key);
     void setStatus(const QString& text, bool error);
 
     QObject* const _delegate;

@@ -10,8 +10,6 @@
 #include "TestMain.h"
 #include "TestTiming.h"
 #include "UserDefaults.h"
-#include "UserNotificationCenter.h"
-#include "Workspace.h"
 
 #include <QDirIterator>
 #include <QJsonDocument>
@@ -76,6 +74,15 @@ private:
 
     mutable std::mutex _mutex;
     QStringList _events;
+};
+
+// A coordinator whose notifications land in a list, in the order they were reported.
+struct RecordedServices : DVFetchWebServices {
+    RecordedServices(QStringList& notes, DVFetchWebServicesDelegate* owner, bool canDownload)
+        : DVFetchWebServices(owner, canDownload) {
+        connect(this, &DVFetchWebServices::notificationReported, this,
+                [&notes](const QString&, const QString& text) { notes.append(text); });
+    }
 };
 
 class TestFetchWebServices : public QObject {
@@ -177,7 +184,7 @@ private:
             QTRY_COMPARE_WITH_TIMEOUT(services.queue().operationCount(), 0, 20000);
             if (owner)
                 QTRY_COMPARE(owner->finishedCount.load(), finished);
-            // Notifications posted from the queue's threads before it emptied.
+            // Notifications reported from the queue's threads before it emptied.
             QCoreApplication::processEvents();
         });
     }
@@ -185,7 +192,7 @@ private:
     [[nodiscard]] bool signIn() {
         return checksPass([&] {
             RecordingOwner owner;
-            DVFetchWebServices services(&owner, true);
+            RecordedServices services(_notifications, &owner, true);
             services.login(kUser, kPassword);
             QVERIFY(waitUntilIdle(services, &owner));
             QVERIFY(!storedTicket().isEmpty());
@@ -193,13 +200,6 @@ private:
     }
 
 private slots:
-    void initTestCase() {
-        // Notifications are recorded, never shown on a desktop the tests might run on.
-        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-        UserNotificationCenter::defaultUserNotificationCenter().setFallback(
-            [this](const UserNotification& notification) { _notifications.append(notification.informativeText); });
-    }
-
     void init() {
         _work = std::make_unique<QTemporaryDir>();
         _fetchFolder = _work->path() + QStringLiteral("/Docuvane Fetch");
@@ -215,13 +215,12 @@ private slots:
     void cleanup() {
         _server->stop();
         _server.reset();
-        Workspace::setOpener({});
     }
 
     void cycleWithoutTicketLogsInFirst() {
         QVERIFY(addDocuments({QStringLiteral("Taxes/2023/scan 1.pdf"), QStringLiteral("report.txt")}));
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(false);
         QVERIFY(waitUntilIdle(services, &owner));
 
@@ -239,7 +238,7 @@ private slots:
         QVERIFY(signIn());
         QVERIFY(fault(R"({"op":"download","fault":"drop","count":1})"));
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(false);
         QVERIFY(waitUntilIdle(services, &owner));
 
@@ -286,7 +285,7 @@ private slots:
             QFile::link(link.endsWith(".pdf") ? outside.path() + "/a.pdf" : outside.path(), _fetchFolder + "/" + link));
         QVERIFY(signIn());
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(false);
         QVERIFY(waitUntilIdle(services, &owner));
 
@@ -317,7 +316,7 @@ private slots:
         QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
         QVERIFY(signIn());
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(true);
         QVERIFY(waitUntilIdle(services, &owner));
 
@@ -334,7 +333,7 @@ private slots:
         settings().setValue(service.baseURL(), QStringLiteral("DocuvaneServerURL"));
         settings().setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(true);
         QVERIFY(waitUntilIdle(services, &owner));
 
@@ -346,7 +345,7 @@ private slots:
         QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
         settings().setValue(QStringLiteral("stale"), QStringLiteral("ticket"));
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(false);
         QVERIFY(waitUntilIdle(services, &owner));
 
@@ -367,7 +366,7 @@ private slots:
         QVERIFY(
             fault(QStringLiteral(R"({"op":"docstotransfer","fault":"exception","text":"%1"})").arg(kExpired).toUtf8()));
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(false);
         QVERIFY(waitUntilIdle(services, &owner));
 
@@ -395,7 +394,7 @@ private slots:
         QVERIFY(fault(
             QStringLiteral(R"({"op":"accountinfo","fault":"exception","count":2,"text":"%1"})").arg(reply).toUtf8()));
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(false);
         QVERIFY(waitUntilIdle(services, &owner));
 
@@ -416,7 +415,7 @@ private slots:
         QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
         QVERIFY(signIn());
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(false);
         QVERIFY(waitUntilIdle(services, &owner));
         QCOMPARE(fetchedFiles(), QStringList{"Inbox/a.pdf"});
@@ -436,7 +435,7 @@ private slots:
         QVERIFY(signIn());
         QVERIFY(fault(R"({"op":"docstotransfer","fault":"http500"})"));
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(true);
         QVERIFY(waitUntilIdle(services, &owner));
         QVERIFY(_notifications.filter(QStringLiteral("No new documents")).isEmpty());
@@ -454,7 +453,7 @@ private slots:
         QFETCH(QStringList, expected);
         QVERIFY(signIn());
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(announce);
         QVERIFY(waitUntilIdle(services, &owner));
         QCOMPARE(_notifications, expected);
@@ -465,7 +464,7 @@ private slots:
         settings().setInteger(0, QStringLiteral("useGrowlNotifications"));
         QVERIFY(addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")}));
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.fire(true);
         QVERIFY(waitUntilIdle(services, &owner));
         QVERIFY(_notifications.isEmpty());
@@ -477,12 +476,11 @@ private slots:
         QVERIFY(signIn());
         std::mutex gate;
         gate.lock();
-        Workspace::setOpener([&](const QUrl&) {
-            std::lock_guard wait(gate); // holds the website step until the test lets it go
-            return true;
-        });
         RecordingOwner owner;
         DVFetchWebServices services(&owner, true);
+        connect(&services, &DVFetchWebServices::websiteReported, [&] {
+            std::lock_guard wait(gate); // holds the website step until the test lets it go
+        });
         services.launchDocuvaneWebsite();
         services.fire(false);
         QCOMPARE(services.displayNoNewDocumentsNotification(), true);
@@ -505,7 +503,7 @@ private slots:
 
     void failedLoginCancelsTheAccountStep() {
         RecordingOwner owner;
-        DVFetchWebServices services(&owner, true);
+        RecordedServices services(_notifications, &owner, true);
         services.accountInfo(kUser, QStringLiteral("wrong"));
         QVERIFY(waitUntilIdle(services, &owner));
         QCOMPARE(owner.events(), (QStringList{"login failed", "finished"}));
@@ -544,7 +542,7 @@ private slots:
         settings().setValue(service.baseURL(), QStringLiteral("DocuvaneServerURL"));
         settings().setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
         RecordingOwner owner;
-        auto services = std::make_unique<DVFetchWebServices>(&owner, true);
+        auto services = std::make_unique<RecordedServices>(_notifications, &owner, true);
         services->fire(true);
         auto held = [&] {
             for (const auto& request : service.requests())
@@ -590,16 +588,11 @@ private slots:
         QFETCH(QString, path);
         settings().setValue(ticket, QStringLiteral("ticket"));
         QStringList opened;
-        std::mutex mutex;
-        Workspace::setOpener([&](const QUrl& url) {
-            std::lock_guard lock(mutex);
-            opened.append(url.toString());
-            return true;
-        });
         DVFetchWebServices services(nullptr, false);
+        connect(&services, &DVFetchWebServices::websiteReported, this,
+                [&](const QUrl& url) { opened << url.toString(); });
         services.launchDocuvaneWebsite();
         QVERIFY(waitUntilIdle(services));
-        std::lock_guard lock(mutex);
         QCOMPARE(opened, QStringList{_server->baseUrl() + path});
     }
 };

@@ -1,4 +1,5 @@
 #include "AuthenticationController.h"
+#include "ClientSettings.h"
 #include "DVAccountSetupView.h"
 #include "DVDropboxLocationView.h"
 #include "DVDropboxMissingWarning.h"
@@ -404,6 +405,16 @@ private slots:
         page->changeDropboxFolder();
         QVERIFY(field->height() <= shortHeight);
         QCOMPARE(window->height() - shortWindow, field->height() - shortHeight);
+    }
+
+    void pathFieldsFollowTheSetting() {
+        // Windows made before the launch stores the default path show it once it is stored.
+        DVSetupWindowController setup(&_delegate);
+        PreferencesController preferences(&_delegate);
+        const QString path = QStringLiteral("/srv/later/Docuvane Fetch");
+        ClientSettings::shared().setFetchFolderPath(path);
+        QCOMPARE(setup.locationView()->dropboxFolderPathField()->toPlainText(), path);
+        QCOMPARE(part<QPlainTextEdit>(preferences.window(), "_dropboxPath")->toPlainText(), path);
     }
 
     // --- Preferences ---

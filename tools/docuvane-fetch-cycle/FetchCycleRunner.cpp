@@ -6,6 +6,7 @@
 #include "DVLoginOperation.h"
 #include "MainThread.h"
 #include "QuitSignals.h"
+#include "UserNotificationCenter.h"
 
 #include <cstdio>
 
@@ -28,6 +29,11 @@ FetchCycleRunner::FetchCycleRunner()
     : _services(this, true) {
     connect(&_services, &DVFetchWebServices::documentDownloaded, this,
             [this](const QVariantMap&, bool succeeded) { ++(succeeded ? _downloaded : _failed); });
+    // The user hears of a run as of the client's own cycles.
+    connect(&_services, &DVFetchWebServices::notificationReported, this,
+            [](const QString& title, const QString& informativeText) {
+                UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, informativeText});
+            });
 }
 
 int FetchCycleRunner::run() {
