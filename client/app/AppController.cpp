@@ -64,6 +64,9 @@ AppController::AppController(QObject* parent, SystemEvents systemEvents, std::un
         _wakeObserved = workspace.observeWake();
         _appearance = std::make_unique<Appearance>();
         connect(_appearance.get(), &Appearance::changed, this, [this] { useBlackAndWhiteMenuBarIcons(this); });
+    } else {
+        // Without buses the file manager cannot be asked which folders it shows.
+        _windowWatcher->setFolderShownSource([](const QString&) { return std::optional<bool>(); });
     }
 }
 

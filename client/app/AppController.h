@@ -47,8 +47,9 @@ public:
     // Where the controller learns of wakes and of the desktop's appearance.
     enum class SystemEvents {
         Desktop,   // logind's wake signal on the system bus, the desktop portal's appearance on the session bus
-        ThemeOnly, // no buses: no wake handling, the appearance from the theme name (tests, which must not
-                   // start QtDBus's thread under ThreadSanitizer)
+        ThemeOnly, // no buses: no wake handling, the appearance from the theme name, no file manager asked
+                   // where no window list can be read (tests, which must not start QtDBus's thread under
+                   // ThreadSanitizer)
     };
 
     // updater: the one to use instead of the main bundle's (tests give one with their own feed).
