@@ -245,7 +245,6 @@ private slots:
         on("account: destination", "accountinfo", reply("{\"account\":{\"destinationId\":2}}"), "ok account=2");
         const QString noAccount = "DocuvaneFetch 1 account=- The service's answer holds no account information";
         on("account: not an object", "accountinfo", reply("{\"account\":\"x\"}"), noAccount);
-        on("account: a list", "accountinfo", reply("[{\"account\":{}}]"), noAccount);
         on("account: JSON with an error status", "accountinfo", reply("{\"account\":{\"destinationId\":2}}", 500),
            "DocuvaneFetch 1 account=- The service answered with HTTP status 500");
         on("account: larger than any account", "accountinfo", reply(QByteArray(1024 * 1024 + 1, ' ')),
@@ -266,7 +265,6 @@ private slots:
         on("list: error status", "docstotransfer", reply("<p>busy</p>", 503),
            "DocuvaneFetch 1 documents=- The service answered with HTTP status 503");
         on("list: documents an object", "docstotransfer", reply("{\"documents\":{\"id\":1}}"), noList);
-        on("list: a bare list", "docstotransfer", reply("[{\"id\":1}]"), noList);
         QByteArray many = "{\"documents\":[";
         for (int id = 1; id <= 100000; ++id)
             many += "{\"id\":" + QByteArray::number(100000 + id) + ",\"filename\":\"Invoice 2024-" +
@@ -281,12 +279,10 @@ private slots:
         on("list: lost", "docstotransfer", reply("{}", 200, true), kLost + " documents=-");
         on("logout", "userlogout", reply("ok"), "ok ticket=-");
         on("logout: failure", "userlogout", reply(kFailure), kExpired + " ticket=-");
-        on("logout: lost", "userlogout", reply("ok", 200, true), "ok ticket=-");
         on("logout: no URL", "userlogout", reply("ok"), "NSURLErrorDomain -1000 ticket=- unsent",
            {{"base", "http://bad host"}});
         on("set error: failure", "dstseterror", reply(kFailure), kExpired);
         on("transferred: failure", "docstransferred", reply(kFailure), kExpired);
-        on("transferred: invalid UTF-8", "docstransferred", reply("\xff"), "DocuvaneFetch 1");
         on("transferred: lost", "docstransferred", reply("ok", 200, true), "ok");
         on("transferred: no id", "docstransferred", reply("ok"), "DocuvaneFetch 1 unsent", {{"id", QVariant()}});
         // Downloads list what stands in the fetch folder afterwards: no temporary file may be left anywhere.
@@ -407,23 +403,6 @@ private slots:
         QCOMPARE(outcome + " [" + tree(_fetchFolder.path()) + "] out=[" + tree(outside.path()) + "]", expected);
         if (outcome.endsWith(" 40"))
             QVERIFY2(log().contains("in the fetch folder is a symbolic link"), qPrintable(log()));
-    }
-
-    // Aborted while its body is arriving (a coordinator stopping, a process quitting): the temporary file and
-    // the folder made for it are gone when abort() returns, and the operation still finishes.
-    void abortedDownloadPlacesNothing() {
-        Reply held = reply(QByteArray(2000, 'x'));
-        held.hold = true;
-        _server.setScript([held](const auto&) { return held; });
-        auto operation = make("download", document("In"));
-        OperationQueue queue;
-        queue.addOperation(operation);
-        QTRY_VERIFY(tree(_fetchFolder.path()).contains("/.docuvane-"));
-        operation->abort();
-        QCOMPARE(tree(_fetchFolder.path()), QString());
-        QTRY_VERIFY(operation->isFinished());
-        QVERIFY(operation->error());
-        QCOMPARE(tree(_fetchFolder.path()), QString());
     }
 
     // Aborted at any moment from the start on: while its request line is written, while the request is on

@@ -283,12 +283,6 @@ private slots:
                  log.constData());
     }
 
-    void usage() {
-        QCOMPARE(run({"--help"}).status, 0);
-        const Result bad = run({"--now"});
-        QCOMPARE(bad.status, 2);
-        QVERIFY(bad.err.contains("usage:"));
-    }
 };
 
 DV_TEST_GUILESS_MAIN(TestFetchCycle)
