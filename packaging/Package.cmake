@@ -32,16 +32,11 @@ if(NOT DV_RELEASE_DATE)
 endif()
 
 set(DV_METAINFO_OPTIONAL "")
-if(DV_HOMEPAGE_URL)
-    dv_xml_escape(url "${DV_HOMEPAGE_URL}")
-    string(APPEND DV_METAINFO_OPTIONAL "  <url type=\"homepage\">${url}</url>\n")
-endif()
-if(DV_SCREENSHOT_URL)
-    dv_xml_escape(url "${DV_SCREENSHOT_URL}")
-    string(APPEND DV_METAINFO_OPTIONAL "  <screenshots>\n    <screenshot type=\"default\">\n"
-        "      <caption>The menu of the tray icon while documents arrive</caption>\n"
-        "      <image>${url}</image>\n    </screenshot>\n  </screenshots>\n")
-endif()
+dv_append_xml_if_set(DV_METAINFO_OPTIONAL "${DV_HOMEPAGE_URL}" "  <url type=\"homepage\">@VALUE@</url>\n")
+dv_append_xml_if_set(DV_METAINFO_OPTIONAL "${DV_SCREENSHOT_URL}"
+    "  <screenshots>\n    <screenshot type=\"default\">\n"
+    "      <caption>The menu of the tray icon while documents arrive</caption>\n"
+    "      <image>@VALUE@</image>\n    </screenshot>\n  </screenshots>\n")
 set(metainfo "${CMAKE_CURRENT_BINARY_DIR}/com.docuvane.DocuvaneFetch.metainfo.xml")
 configure_file(com.docuvane.DocuvaneFetch.metainfo.xml.in "${metainfo}" @ONLY)
 
