@@ -394,25 +394,6 @@ private slots:
         QVERIFY(controller.updater()->isChecking() || controller.updater()->secondsUntilNextCheck() >= 0);
     }
 
-    // A wake while only the window watcher's coordinator fetches leaves nothing to re-check: the next
-    // opening of the menu looks the account up and starts no cycle.
-    void wakeDuringAWindowWatcherCycle() {
-        QVERIFY(launchSignedIn());
-        AppController& controller = *_controller;
-        QVERIFY(addDocuments({QStringLiteral("seen.pdf")}));
-        QString problem;
-        QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":1})", &problem));
-        controller.windowWatcher()->webServices()->fire(false);
-        QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
-        const qsizetype cycles = requests().count(QStringLiteral("docstotransfer"));
-        controller.scheduler()->receiveWakeNote();
-        QVERIFY(!controller.scheduler()->reCheckForDocuments());
-        QTRY_VERIFY_WITH_TIMEOUT(!controller.scheduler()->isCheckingForDocuments(), 20000);
-        openMenu();
-        QVERIFY(waitUntilIdle());
-        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), cycles);
-    }
-
     // While the fetch folder moves nothing fetches: a cycle running when the move begins is cancelled and
     // waited for, and a check asked for meanwhile runs after the move, into the new place.
     void noFetchWhileTheFolderMoves_data() {
@@ -560,8 +541,9 @@ private slots:
     }
 
     // A check started by the window watcher's coordinator ends too: the flag clears and the menu says so,
-    // rather than keeping "check for documents" disabled until the next 4-hourly cycle.
-    void windowWatcherCycleEnds() {
+    // rather than keeping "check for documents" disabled until the next 4-hourly cycle. A wake meanwhile leaves
+    // nothing to re-check: the next opening of the menu looks the account up and starts no cycle.
+    void windowWatcherCycle() {
         QVERIFY(launchSignedIn());
         AppController& controller = *_controller;
         QVERIFY(addDocuments({QStringLiteral("seen.pdf")}));
@@ -569,6 +551,10 @@ private slots:
         QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":1})", &problem));
         controller.windowWatcher()->webServices()->fire(false);
         QVERIFY(controller.scheduler()->isCheckingForDocuments());
+        QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
+        const qsizetype cycles = requests().count(QStringLiteral("docstotransfer"));
+        controller.scheduler()->receiveWakeNote();
+        QVERIFY(!controller.scheduler()->reCheckForDocuments());
         QTRY_VERIFY_WITH_TIMEOUT(!controller.scheduler()->isCheckingForDocuments(), 20000);
         QCOMPARE(controller.windowWatcher()->webServices()->queue().operationCount(), 0);
         QCOMPARE(item()->progressMessage(), QStringLiteral("Download Complete"));
@@ -576,6 +562,8 @@ private slots:
         openMenu();
         QVERIFY(item()->action(DVStatusItem::Entry::CheckForDocuments)->isEnabled());
         QCOMPARE(indexOf(item()->progressItem()), -1);
+        QVERIFY(waitUntilIdle());
+        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), cycles);
     }
 
     // The icon: state 1 or not, the black-and-white setting, and a dark appearance, which asks for the
