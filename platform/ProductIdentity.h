@@ -7,8 +7,7 @@
 // first thing in main, before any service here is used.
 struct ProductIdentity {
     QString settingsDomain;  // the standard settings domain, such as "com.example.Product"
-    QString vendorFolder;    // holds the settings files under $XDG_CONFIG_HOME and, without $XDG_RUNTIME_DIR,
-                             // names the private runtime folder "/tmp/<vendorFolder>-<uid>"
+    QString vendorFolder;    // holds the settings files under $XDG_CONFIG_HOME
     QString instanceName;    // the single instance's "<instanceName>.lock" and "<instanceName>.socket"
     QString applicationName; // as notifications name their sender
     QString desktopEntry;    // the desktop-entry id, without ".desktop"
