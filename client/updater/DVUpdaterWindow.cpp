@@ -32,12 +32,7 @@ DVUpdaterWindow::DVUpdaterWindow(Updater* updater, QWidget* parent)
         _updater->skipVersion(_version);
         hide();
     });
-    connect(_close, &QPushButton::clicked, this, [this] {
-        // The same button says "OK" when there is nothing to postpone.
-        if (!_version.isEmpty())
-            _updater->remindLater(_version);
-        hide();
-    });
+    connect(_close, &QPushButton::clicked, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(_headline);
     layout->addWidget(_detail);
@@ -47,6 +42,13 @@ DVUpdaterWindow::DVUpdaterWindow(Updater* updater, QWidget* parent)
     connect(updater, &Updater::updateFound, this, &DVUpdaterWindow::showUpdate);
     connect(updater, &Updater::noUpdateFound, this, &DVUpdaterWindow::showUpToDate);
     connect(updater, &Updater::checkFailed, this, &DVUpdaterWindow::showFailure);
+}
+
+void DVUpdaterWindow::reject() {
+    // Closing the window or Escape postpones as the button does; it says "OK" when there is nothing to postpone.
+    if (!_version.isEmpty())
+        _updater->remindLater(_version);
+    QDialog::reject();
 }
 
 QString DVUpdaterWindow::headline() const {

@@ -26,6 +26,7 @@ public:
     void showUpdate(const QString& version, const QString& shortVersion, const QUrl& link);
     void showUpToDate();
     void showFailure(const QString& message);
+    void reject() override;
 
 private:
     void present(const QString& headline, const QString& detail, bool offersDownload);

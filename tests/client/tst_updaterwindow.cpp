@@ -24,6 +24,7 @@ private slots:
         row("update, download", "found", found, "2.0 (200)", true, "download", "");
         row("update, skip", "found", found, "2.0 (200)", true, "skip", "SUSkippedVersion=200");
         row("update, remind", "found", found, "2.0 (200)", true, "close", "SURemindLaterVersion=200");
+        row("update, Escape", "found", found, "2.0 (200)", true, "escape", "SURemindLaterVersion=200");
         row("up to date", "none", "You're up to date", "1.0", false, "close", "");
         row("failure", "failed", "Update check failed", "status 500", false, "close", "");
     }
@@ -55,10 +56,13 @@ private slots:
         QVERIFY2(window.detail().contains(detailContains), qPrintable(window.detail()));
         QCOMPARE(window.downloadButton()->isVisible(), offersDownload);
         QCOMPARE(window.skipButton()->isVisible(), offersDownload);
-        (button == "download" ? window.downloadButton()
-         : button == "skip"   ? window.skipButton()
-                              : window.closeButton())
-            ->click();
+        if (button == "escape")
+            QTest::keyClick(&window, Qt::Key_Escape);
+        else
+            (button == "download" ? window.downloadButton()
+             : button == "skip"   ? window.skipButton()
+                                  : window.closeButton())
+                ->click();
         QVERIFY(!window.isVisible());
         QCOMPARE(opened, button == "download" ? QList<QUrl>{QUrl("https://docuvane.example/fetch")} : QList<QUrl>{});
         QStringList answers;
