@@ -74,15 +74,38 @@ bool Updater::openDownloadPage(const QUrl& link) const {
     return Appcast::isAcceptableDownloadURL(link) && Workspace::openURL(link);
 }
 
+void Updater::skipVersion(const QString& version) {
+    _defaults->setValue(version, skippedVersionKey());
+}
+
+void Updater::remindLater(const QString& version) {
+    _defaults->setValue(version, remindLaterVersionKey());
+    _defaults->setInteger(now(), remindLaterTimeKey());
+}
+
+bool Updater::isSilenced(const QString& version) const {
+    if (_defaults->valueForKey(skippedVersionKey()).toString() == version)
+        return true;
+    if (_defaults->valueForKey(remindLaterVersionKey()).toString() != version)
+        return false;
+    // A reminder "in the future" means the clock was set back: it no longer holds.
+    const qint64 since = now() - _defaults->integerForKey(remindLaterTimeKey());
+    return since >= 0 && since < kRemindLaterSeconds;
+}
+
+qint64 Updater::now() const {
+    return _clock ? _clock() : QDateTime::currentSecsSinceEpoch();
+}
+
 void Updater::scheduleNextCheck() {
     _automaticTimer.stop();
     if (_feedURL.isEmpty() || _interval <= 0 || !automaticallyChecksForUpdates())
         return;
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 current = now();
     const qint64 last = _defaults->integerForKey(lastCheckTimeKey());
-    qint64 wait = last + _interval - now;
+    qint64 wait = last + _interval - current;
     // A last check "in the future" means the clock was set back: do not wait for it.
-    if (last > now)
+    if (last > current)
         wait = 0;
     wait = std::clamp<qint64>(wait, 0, kMaxTimerSeconds);
     _automaticTimer.start(std::chrono::seconds(wait));
@@ -99,7 +122,7 @@ void Updater::check(bool interactive) {
     _automaticTimer.stop();
     _checking = true;
     _interactivePending = interactive;
-    _defaults->setInteger(QDateTime::currentSecsSinceEpoch(), lastCheckTimeKey());
+    _defaults->setInteger(now(), lastCheckTimeKey());
 
     const QByteArray url = _feedURL.toUtf8();
     // A feed that anyone on the way could rewrite would let them point users at any page.
@@ -158,8 +181,9 @@ void Updater::finishCheck(const std::optional<QByteArray>& body, const QString& 
             emit checkFailed(tr("The update feed could not be read: %1").arg(problem));
         return;
     }
-    if (const std::optional<AppcastItem> newest = Appcast::newestItemNewerThan(*items, _currentVersion))
-        emit updateFound(newest->version, newest->shortVersion, newest->link);
-    else if (interactive)
+    if (const std::optional<AppcastItem> newest = Appcast::newestItemNewerThan(*items, _currentVersion)) {
+        if (interactive || !isSilenced(newest->version))
+            emit updateFound(newest->version, newest->shortVersion, newest->link);
+    } else if (interactive)
         emit noUpdateFound();
 }

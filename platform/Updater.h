@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 class UserDefaults;
@@ -18,6 +19,8 @@ class UserDefaults;
 // Background checks report only a found update; an interactive check (checkForUpdates) also reports
 // "nothing newer" and failures. Automatic checks run at most once per interval while the setting
 // "SUEnableAutomaticChecks" is on; the time of the last check is kept under "SULastCheckTime".
+// A background check keeps quiet about a version the user skipped, and for a day about one the user
+// postponed; both answers are kept in the settings, so they hold across launches.
 class Updater : public QObject {
     Q_OBJECT
 
@@ -48,8 +51,21 @@ public:
     // Opens a found release's download page when Appcast::isAcceptableDownloadURL allows it.
     bool openDownloadPage(const QUrl& link) const;
 
+    // The user's answers to a found version: never announce it again in the background, or not for
+    // kRemindLaterSeconds. An interactive check announces it all the same.
+    void skipVersion(const QString& version);
+    void remindLater(const QString& version);
+    static constexpr qint64 kRemindLaterSeconds = 24 * 3600;
+
+    // Seconds since the epoch; tests give a fixed one.
+    using Clock = std::function<qint64()>;
+    void setClock(Clock clock) { _clock = std::move(clock); }
+
     static QString enableAutomaticChecksKey() { return QStringLiteral("SUEnableAutomaticChecks"); }
     static QString lastCheckTimeKey() { return QStringLiteral("SULastCheckTime"); }
+    static QString skippedVersionKey() { return QStringLiteral("SUSkippedVersion"); }
+    static QString remindLaterVersionKey() { return QStringLiteral("SURemindLaterVersion"); }
+    static QString remindLaterTimeKey() { return QStringLiteral("SURemindLaterTime"); }
 
 signals:
     void updateFound(const QString& version, const QString& shortVersion, const QUrl& link);
@@ -61,6 +77,8 @@ private:
     void check(bool interactive);
     void finishCheck(const std::optional<QByteArray>& body, const QString& error);
     void scheduleNextCheck();
+    bool isSilenced(const QString& version) const;
+    qint64 now() const;
 
     QString _feedURL;
     QString _currentVersion;
@@ -69,5 +87,6 @@ private:
     bool _checking = false;
     bool _interactivePending = false;
     QTimer _automaticTimer;
+    Clock _clock;
     std::shared_ptr<int> _alive = std::make_shared<int>(0);
 };

@@ -105,6 +105,7 @@ void AppController::applicationDidFinishLaunching() {
 
 void AppController::createTray() {
     _tray = std::make_unique<TrayPresenter>(*_scheduler, _appearance.get(), _traySettleMs);
+    _tray->setUpdateChecksAvailable(!_updater->feedURL().isEmpty());
     for (DVFetchWebServices* services : coordinators())
         _tray->follow(*services);
     connect(_tray.get(), &TrayPresenter::accountLookupRequested, this, &AppController::destinationSelector);

@@ -220,7 +220,7 @@ void FetchScheduler::checkForDocumentsFinished() {
             self->_checkingForDocuments = false;
             self->fireTimer();
             if (!self->_checkingForDocuments)
-                self->endCycle();
+                self->endCycle(self->_webServices.get());
         });
         return;
     }
@@ -229,12 +229,12 @@ void FetchScheduler::checkForDocumentsFinished() {
     // gets to it.
     MainThread::perform([self = QPointer<FetchScheduler>(this)] {
         if (self)
-            self->endCycle();
+            self->endCycle(self->_webServices.get());
     });
 }
 
-void FetchScheduler::endCycle() {
-    emit cycleEnded();
+void FetchScheduler::endCycle(const DVFetchWebServices* services) {
+    emit cycleEnded(services && services->fileList().has_value());
     emit checkingChanged();
     startMoveWhenIdle();
 }
@@ -244,7 +244,7 @@ void FetchScheduler::windowWatcherCheckFinished() {
     if (_webServices->queue().operationCount() > 0)
         return;
     _checkingForDocuments = false;
-    endCycle();
+    endCycle(_watcherServices);
 }
 
 void FetchScheduler::windowWatcherWantsCheck(DVFetchWebServices& services) {

@@ -98,8 +98,9 @@ signals:
     // isCheckingForDocuments() may have changed.
     void checkingChanged();
     void progressMessage(const QString& text);
-    // A cycle is over: "Download Complete".
-    void cycleEnded();
+    // A cycle is over: "Download Complete". listed: whether the coordinator whose work ended got its
+    // document list; tells nothing when only an account lookup ran (isCheckingForDocuments() was false).
+    void cycleEnded(bool listed);
     // An account lookup has been answered (also by a failed login).
     void accountLookupEnded();
     // A tick found no credentials: setup is not done.
@@ -110,7 +111,7 @@ signals:
 private:
     void scheduleFolderCheck(double seconds, bool repeats);
     void setChecking(bool checking);
-    void endCycle();
+    void endCycle(const DVFetchWebServices* services);
     bool fetchesRunning() const;
     void startMoveWhenIdle();
 

@@ -1,6 +1,10 @@
 #include "DVStatusImages.h"
 
+#include "Bundle.h"
+
 #include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -113,6 +117,39 @@ void paint(QPainter& p, DVStatusImage image, int pixels, bool darkPanel) {
     }
 }
 
+QString doubledName(const QString& name) {
+    return QString(name).replace(QStringLiteral(".png"), QStringLiteral("@2x.png"));
+}
+
+// Tray artwork is a few kilobytes; anything past this is not meant for a 22-pixel slot.
+constexpr qint64 kMaxArtworkBytes = 1024 * 1024;
+
+// The supplied artwork for an image, or a null icon when the folder holds no readable file for it.
+QIcon artwork(DVStatusImage image, bool darkPanel, const QString& folder) {
+    QIcon icon;
+    if (folder.isEmpty())
+        return icon;
+    const QString name = DVStatusImages::fileName(image);
+    for (const QString& file : {name, doubledName(name)}) {
+        // Only a regular file is read: a FIFO under the name would block the main thread.
+        const QFileInfo info(QDir(folder).filePath(file));
+        if (!info.isFile() || info.size() > kMaxArtworkBytes)
+            continue;
+        QImage picture = QImageReader(info.filePath()).read();
+        if (picture.isNull())
+            continue;
+        if (DVStatusImages::isBlackAndWhite(image)) {
+            // Trays do not tint template images: the panel's glyph colour is laid over the artwork's shape.
+            picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            QPainter painter(&picture);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(picture.rect(), darkPanel ? kGlyphOnDark : kGlyphOnLight);
+        }
+        icon.addPixmap(QPixmap::fromImage(picture));
+    }
+    return icon;
+}
+
 } // namespace
 
 const QList<int>& DVStatusImages::traySizes() {
@@ -144,9 +181,15 @@ bool DVStatusImages::isBlackAndWhite(DVStatusImage image) {
     return image == DVStatusImage::BlackAndWhite || image == DVStatusImage::BlackAndWhiteWarning;
 }
 
-QIcon DVStatusImages::image(bool enabled, bool blackAndWhite, bool darkPanel) {
+QIcon DVStatusImages::image(bool enabled, bool blackAndWhite, bool darkPanel, const QString& artworkFolder) {
     // Colour images look out of place on a dark panel, so there the one-colour glyphs stand in as well.
-    return icon(imageFor(enabled, blackAndWhite || darkPanel), darkPanel);
+    const DVStatusImage chosen = imageFor(enabled, blackAndWhite || darkPanel);
+    const QIcon supplied = artwork(chosen, darkPanel, artworkFolder);
+    return supplied.isNull() ? icon(chosen, darkPanel) : supplied;
+}
+
+QString DVStatusImages::bundleArtworkFolder() {
+    return Bundle::mainBundle().resourcePath();
 }
 
 QIcon DVStatusImages::icon(DVStatusImage image, bool darkPanel) {
@@ -196,7 +239,7 @@ bool DVStatusImages::writeResources(const QString& folder) {
     for (DVStatusImage image : {DVStatusImage::BlackAndWhite, DVStatusImage::Color, DVStatusImage::BlackAndWhiteWarning,
                                 DVStatusImage::ColorWarning}) {
         const QString name = fileName(image);
-        const QString doubled = QString(name).replace(QStringLiteral(".png"), QStringLiteral("@2x.png"));
+        const QString doubled = doubledName(name);
         // The stored black-and-white images are dark glyphs, as template images are; the client draws the
         // light variant itself on dark panels.
         ok = render(image, 32, false).save(QDir(folder).filePath(name)) && ok;

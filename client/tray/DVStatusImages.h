@@ -26,8 +26,13 @@ public:
 
     // The icon for a state (state 1 is enabled), with every tray size. A dark panel always gets the
     // black-and-white image, drawn light; a light panel gets it (drawn dark) when blackAndWhite is wanted.
-    static QIcon image(bool enabled, bool blackAndWhite, bool darkPanel);
+    // Artwork under the image's file name (and its "@2x" double) in artworkFolder replaces the drawing;
+    // its one-colour images are taken as masks and coloured for the panel, like the drawn ones.
+    static QIcon image(bool enabled, bool blackAndWhite, bool darkPanel,
+                       const QString& artworkFolder = bundleArtworkFolder());
     static QIcon icon(DVStatusImage image, bool darkPanel);
+    // The main bundle's resources folder.
+    static QString bundleArtworkFolder();
 
     // One image at a size in device pixels, transparent around the drawing.
     static QImage render(DVStatusImage image, int pixels, bool darkPanel);

@@ -124,6 +124,12 @@ void DVStatusItem::setImage(const QIcon& icon) {
         updatePresentation();
 }
 
+void DVStatusItem::setToolTip(const QString& text) {
+    _toolTip = text;
+    if (_tray)
+        _tray->setToolTip(text);
+}
+
 bool DVStatusItem::isInTray() const {
     return _tray && _tray->isVisible();
 }
@@ -156,7 +162,7 @@ void DVStatusItem::updatePresentation() {
         _trayMissing.invalidate();
         if (!_tray) {
             _tray = new QSystemTrayIcon(_icon);
-            _tray->setToolTip(QStringLiteral("Docuvane Fetch"));
+            _tray->setToolTip(_toolTip);
             _tray->setContextMenu(_menu);
             connect(_tray, &QSystemTrayIcon::activated, this, &DVStatusItem::popUpMenu);
         }

@@ -65,6 +65,9 @@ public:
     void setImage(const QIcon& icon);
     void setImage(DVStatusImage image, bool darkPanel) { setImage(DVStatusImages::icon(image, darkPanel)); }
     QIcon image() const { return _icon; }
+    // What the icon says when the pointer rests on it; the product name until the owner says more.
+    void setToolTip(const QString& text);
+    QString toolTip() const { return _toolTip; }
 
     // A balloon message from the tray icon (the notifications' fallback). False when there is no tray
     // icon to show it, so the caller can log it instead.
@@ -100,6 +103,7 @@ private:
     QLabel* _progressLabel = nullptr;
     QLabel* _destinationLabel = nullptr;
     QIcon _icon;
+    QString _toolTip = QStringLiteral("Docuvane Fetch");
     QSystemTrayIcon* _tray = nullptr;
     QPointer<DVStatusWindow> _window;
     QTimer _trayPoll;

@@ -43,6 +43,28 @@ QString text(const QString& key) {
     return Bundle::mainBundle().localizedString(key);
 }
 
+QString stateInWords(ClientState state) {
+    switch (state) {
+    case ClientState::NotSetUp:
+        return QStringLiteral("Not set up yet");
+    case ClientState::Enabled:
+        return QStringLiteral("Enabled");
+    case ClientState::InvalidCredentials:
+        return QStringLiteral("Disabled: the e-mail address or password was not accepted");
+    case ClientState::InvalidDestination:
+        return QStringLiteral("Disabled: your account delivers its documents elsewhere");
+    case ClientState::FolderMissing:
+        return QStringLiteral("Disabled: the Docuvane Fetch folder is missing");
+    case ClientState::Error:
+        return QStringLiteral("Disabled: the service reported an error");
+    }
+    return {};
+}
+
+QString documents(int count) {
+    return count == 1 ? QStringLiteral("1 new document") : QStringLiteral("%1 new documents").arg(count);
+}
+
 } // namespace
 
 TrayPresenter::TrayPresenter(FetchScheduler& scheduler, const Appearance* appearance, int traySettleMs, QObject* parent)
@@ -72,6 +94,9 @@ TrayPresenter::TrayPresenter(FetchScheduler& scheduler, const Appearance* appear
     connect(&scheduler, &FetchScheduler::checkingChanged, this, &TrayPresenter::applyEnableRules);
     connect(&scheduler, &FetchScheduler::progressMessage, this, &TrayPresenter::showProgressText);
     connect(&scheduler, &FetchScheduler::cycleEnded, this, &TrayPresenter::showDownloadComplete);
+    connect(&scheduler, &FetchScheduler::checkingChanged, this, &TrayPresenter::followChecking);
+    connect(&scheduler, &FetchScheduler::cycleEnded, this, &TrayPresenter::recordCheck);
+    updateToolTip();
     connect(&scheduler, &FetchScheduler::accountLookupEnded, this, &TrayPresenter::removeDestinationRow);
 }
 
@@ -130,6 +155,7 @@ void TrayPresenter::applyState(ClientState state) {
                                                 : QStringLiteral("Status:  Disabled..."));
     applyEnableRules();
     chooseIcon();
+    updateToolTip();
 }
 
 bool TrayPresenter::isEnabled(QAction* entry) const {
@@ -137,7 +163,14 @@ bool TrayPresenter::isEnabled(QAction* entry) const {
         return !_scheduler.isCheckingForDocuments();
     if (entry == _statusItem->action(DVStatusItem::Entry::Status))
         return _scheduler.state() != ClientState::Enabled;
+    if (entry == _statusItem->action(DVStatusItem::Entry::CheckForUpdates))
+        return _updateChecksAvailable;
     return true;
+}
+
+void TrayPresenter::setUpdateChecksAvailable(bool available) {
+    _updateChecksAvailable = available;
+    applyEnableRules();
 }
 
 void TrayPresenter::applyEnableRules() {
@@ -152,6 +185,45 @@ void TrayPresenter::chooseIcon() {
         const bool blackAndWhite = ClientSettings::shared().blackAndWhiteIcons() || dark;
         _statusItem->setImage(DVStatusImages::image(_scheduler.state() == ClientState::Enabled, blackAndWhite, dark));
     });
+}
+
+// ---- the tooltip ----
+
+void TrayPresenter::followChecking() {
+    // A lookup from the menu also ends with cycleEnded; only a check that was seen starting is recorded.
+    if (_checkRunning || !_scheduler.isCheckingForDocuments())
+        return;
+    _checkRunning = true;
+    _downloaded = 0;
+    _notDownloaded = 0;
+    updateToolTip();
+}
+
+void TrayPresenter::recordCheck(bool listed) {
+    if (!_checkRunning)
+        return;
+    _checkRunning = false;
+    const int found = _downloaded + _notDownloaded;
+    QString result;
+    if (!listed)
+        result = QStringLiteral("the check failed");
+    else if (!found)
+        result = QStringLiteral("no new documents");
+    else if (_notDownloaded)
+        result = QStringLiteral("%1 of %2 downloaded").arg(_downloaded).arg(documents(found));
+    else
+        result = documents(found);
+    _lastCheck = QStringLiteral("Last checked %1: %2").arg(_clock().toString(QStringLiteral("HH:mm")), result);
+    updateToolTip();
+}
+
+void TrayPresenter::updateToolTip() {
+    QStringList lines{QStringLiteral("Docuvane Fetch"), stateInWords(_scheduler.state())};
+    if (!_lastCheck.isEmpty())
+        lines << _lastCheck;
+    if (_checkRunning)
+        lines << QStringLiteral("Checking for documents…");
+    _statusItem->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
 // ---- the menu opening, the status entry ----
@@ -205,6 +277,10 @@ void TrayPresenter::showAlert(const QString& messageText, const QString& informa
 void TrayPresenter::follow(DVFetchWebServices& services) {
     // A report still queued when its coordinator stopped for a quit is dropped: the quit promises silence.
     auto live = [guard = QPointer<DVFetchWebServices>(&services)] { return guard && !guard->isStopped(); };
+    connect(&services, &DVFetchWebServices::documentDownloaded, this, [this](const QVariantMap&, bool succeeded) {
+        if (_checkRunning)
+            ++(succeeded ? _downloaded : _notDownloaded);
+    });
     connect(
         &services, &DVFetchWebServices::notificationReported, this,
         [live](const QString& title, const QString& informativeText) {

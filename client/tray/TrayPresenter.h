@@ -3,6 +3,7 @@
 #include "ClientState.h"
 #include "DVStatusItem.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -32,6 +33,10 @@ public:
 
     DVStatusItem* statusItem() const { return _statusItem.get(); }
     void setAlertPresenter(AlertPresenter presenter) { _alertPresenter = std::move(presenter); }
+    // The local time a check is stamped with; tests give a fixed one.
+    void setClock(std::function<QDateTime()> clock) { _clock = std::move(clock); }
+    // Without an update feed "Check for Updates…" could only do nothing, so it is disabled.
+    void setUpdateChecksAvailable(bool available);
 
     // The progress rows (a separator and the progress line) under the fixed entries.
     void showProgressRows();
@@ -48,6 +53,8 @@ public:
     void applyState(ClientState state);
     void applyEnableRules();
     void chooseIcon();
+    // The icon's tooltip: the product, the state in words, the last completed check and its result.
+    void updateToolTip();
 
     // The status menu is opening: the progress rows while a cycle runs, else one account lookup (when the
     // folder is usable) behind the destination row.
@@ -68,10 +75,19 @@ private:
     bool isEnabled(QAction* entry) const;
     void insertBefore(QAction* next, QAction* row);
     void showAlert(const QString& messageText, const QString& informativeText, const QString& button);
+    void followChecking();
+    void recordCheck(bool listed);
 
     FetchScheduler& _scheduler;
     const Appearance* _appearance;
     std::unique_ptr<DVStatusItem> _statusItem;
     QAction* _progressSeparator = nullptr; // owned by the status menu
     AlertPresenter _alertPresenter;
+    std::function<QDateTime()> _clock = [] { return QDateTime::currentDateTime(); };
+    bool _updateChecksAvailable = true;
+    // The check under way: counted from the coordinators' reports until the scheduler says it ended.
+    bool _checkRunning = false;
+    int _downloaded = 0;
+    int _notDownloaded = 0;
+    QString _lastCheck;
 };

@@ -20,13 +20,19 @@ DVUpdaterWindow::DVUpdaterWindow(Updater* updater, QWidget* parent)
     for (QLabel* label : {_headline, _detail})
         label->setTextFormat(Qt::PlainText);
     auto* buttons = new QDialogButtonBox(this);
+    _skip = buttons->addButton(tr("Skip This Version"), QDialogButtonBox::ActionRole);
     _download = buttons->addButton(tr("Download…"), QDialogButtonBox::AcceptRole);
-    _close = buttons->addButton(tr("Later"), QDialogButtonBox::RejectRole);
+    _close = buttons->addButton(tr("Remind Me Later"), QDialogButtonBox::RejectRole);
+    _download->setDefault(true);
     connect(_download, &QPushButton::clicked, this, [this] {
         _updater->openDownloadPage(_link);
         hide();
     });
-    connect(_close, &QPushButton::clicked, this, &QWidget::hide);
+    connect(_skip, &QPushButton::clicked, this, [this] {
+        _updater->skipVersion(_version);
+        hide();
+    });
+    connect(_close, &QPushButton::clicked, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(_headline);
     layout->addWidget(_detail);
@@ -36,6 +42,13 @@ DVUpdaterWindow::DVUpdaterWindow(Updater* updater, QWidget* parent)
     connect(updater, &Updater::updateFound, this, &DVUpdaterWindow::showUpdate);
     connect(updater, &Updater::noUpdateFound, this, &DVUpdaterWindow::showUpToDate);
     connect(updater, &Updater::checkFailed, this, &DVUpdaterWindow::showFailure);
+}
+
+void DVUpdaterWindow::reject() {
+    // Closing the window or Escape postpones as the button does; it says "OK" when there is nothing to postpone.
+    if (!_version.isEmpty())
+        _updater->remindLater(_version);
+    QDialog::reject();
 }
 
 QString DVUpdaterWindow::headline() const {
@@ -48,6 +61,7 @@ QString DVUpdaterWindow::detail() const {
 
 void DVUpdaterWindow::showUpdate(const QString& version, const QString& shortVersion, const QUrl& link) {
     _link = link;
+    _version = version;
     const QString shown = shortVersion.isEmpty() || shortVersion == version
                               ? version
                               : QStringLiteral("%1 (%2)").arg(shortVersion, version);
@@ -70,9 +84,12 @@ void DVUpdaterWindow::present(const QString& headline, const QString& detail, bo
     _headline->setText(headline);
     _detail->setText(detail);
     _download->setVisible(offersDownload);
-    _close->setText(offersDownload ? tr("Later") : tr("OK"));
-    if (!offersDownload)
+    _skip->setVisible(offersDownload);
+    _close->setText(offersDownload ? tr("Remind Me Later") : tr("OK"));
+    if (!offersDownload) {
         _link = QUrl();
+        _version.clear();
+    }
     show();
     raise();
     activateWindow();

@@ -392,6 +392,7 @@ private slots:
         AppController& controller = launch(std::make_unique<Updater>(
             _server->baseUrl() + QStringLiteral("/appcast.xml"), QStringLiteral("1.0"), &settings()));
         QVERIFY(controller.updater()->isChecking() || controller.updater()->secondsUntilNextCheck() >= 0);
+        QVERIFY(controller.tray()->statusItem()->action(DVStatusItem::Entry::CheckForUpdates)->isEnabled());
     }
 
     // While the fetch folder moves nothing fetches: a cycle running when the move begins is cancelled and
@@ -507,7 +508,9 @@ private slots:
         QCOMPARE(menu()->actions().size(), fixed);
         QCOMPARE(indexOf(item()->progressItem()), -1);
         QVERIFY(item()->action(DVStatusItem::Entry::CheckForDocuments)->isEnabled());
-        QVERIFY(!item()->action(DVStatusItem::Entry::Status)->isEnabled()); // state 1
+        QVERIFY(!item()->action(DVStatusItem::Entry::Status)->isEnabled());          // state 1
+        QVERIFY(!item()->action(DVStatusItem::Entry::CheckForUpdates)->isEnabled()); // no update feed
+        QVERIFY2(item()->toolTip().endsWith(": 1 new document"), qPrintable(item()->toolTip()));
         QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups);
 
         openMenu(); // idle: the destination row and one lookup

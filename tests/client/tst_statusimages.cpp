@@ -115,6 +115,23 @@ private slots:
             QCOMPARE(shown.size(), QSize(size, size));
             QCOMPARE(shown, DVStatusImages::render(expected, size, lightGlyph));
         }
+        // Artwork under the file name replaces the drawing; one-colour artwork takes the panel's glyph colour.
+        QTemporaryDir artwork;
+        QImage red(32, 32, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(artwork.filePath(fileName)));
+        const auto shownAt22 = [&] {
+            return DVStatusImages::image(enabled, blackAndWhite, darkPanel, artwork.path()).pixmap(22, 22).toImage();
+        };
+        const QColor glyph = lightGlyph ? QColor(0xf2, 0xf2, 0xf2) : QColor(0x1e, 0x1e, 0x1e);
+        QCOMPARE(QColor(shownAt22().pixel(11, 11)),
+                 DVStatusImages::isBlackAndWhite(expected) ? glyph : QColor(Qt::red));
+        // Damaged artwork leaves the drawing.
+        QFile damaged(artwork.filePath(fileName));
+        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate) && damaged.write("\x89PNG broken") > 0);
+        damaged.close();
+        QCOMPARE(shownAt22().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                 DVStatusImages::render(expected, 22, lightGlyph));
     }
 
     // Every image must stand out from the panel it is shown on, at every size.

@@ -1,7 +1,9 @@
+#include "DVFetchWebServices.h"
 #include "DVStatusItem.h"
 #include "DVStatusWindow.h"
 #include "FetchScheduler.h"
 #include "TestMain.h"
+#include "TestRows.h"
 #include "TrayPresenter.h"
 
 #include <QAction>
@@ -75,6 +77,8 @@ private slots:
         TrayPresenter tray(scheduler, nullptr, 0);
         QAction* status = tray.statusItem()->action(DVStatusItem::Entry::Status);
         QAction* check = tray.statusItem()->action(DVStatusItem::Entry::CheckForDocuments);
+        QAction* updates = tray.statusItem()->action(DVStatusItem::Entry::CheckForUpdates);
+        tray.setUpdateChecksAvailable(false); // no update feed
         scheduler.setState(ClientState::Enabled);
         QVERIFY(!status->isEnabled());
         QVERIFY(check->isEnabled());
@@ -87,6 +91,54 @@ private slots:
         scheduler.windowWatcherCheckFinished();
         QVERIFY(check->isEnabled());
         QCOMPARE(tray.statusItem()->progressMessage(), QStringLiteral("Download Complete"));
+        tray.menuWillOpen();
+        QVERIFY(!updates->isEnabled());
+    }
+
+    // The icon's tooltip: the state in words and the last check that ended, as the scheduler and the
+    // coordinators report them.
+    void toolTip_data() {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("expected"); // after "Docuvane Fetch\n"
+        const QStringList none;
+        row("never checked", none, 1, "Enabled");
+        row("not set up", none, 0, "Not set up yet");
+        row("checking", QStringList{"start", "ok"}, 1, "Enabled\nChecking for documents…");
+        row("five new", QStringList{"start", "ok", "ok", "ok", "ok", "ok", "end"}, 1,
+            "Enabled\nLast checked 14:45: 5 new documents");
+        row("one new", QStringList{"start", "ok", "end"}, 1, "Enabled\nLast checked 14:45: 1 new document");
+        row("nothing new", QStringList{"start", "end"}, 1, "Enabled\nLast checked 14:45: no new documents");
+        row("some not downloaded", QStringList{"start", "ok", "ok", "fail", "end"}, 1,
+            "Enabled\nLast checked 14:45: 2 of 3 new documents downloaded");
+        row("no list", QStringList{"start", "ok", "unlisted"}, 5,
+            "Disabled: the service reported an error\nLast checked 14:45: the check failed");
+        row("an account lookup is no check", QStringList{"ok", "end"}, 1, "Enabled");
+        row("a later check counts afresh", QStringList{"start", "ok", "end", "start", "end"}, 1,
+            "Enabled\nLast checked 14:45: no new documents");
+    }
+    void toolTip() {
+        QFETCH(QStringList, events);
+        QFETCH(int, state);
+        QFETCH(QString, expected);
+        FetchScheduler scheduler;
+        DVFetchWebServices& services = *scheduler.webServices();
+        scheduler.setWatcherServices(&services); // with no document list
+        TrayPresenter tray(scheduler, nullptr, 0);
+        tray.follow(services);
+        tray.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(14, 45, 59)); });
+        for (const QString& event : events) {
+            if (event == "start")
+                scheduler.checkForDocumentsStart();
+            else if (event == "ok" || event == "fail")
+                emit services.documentDownloaded({}, event == "ok");
+            else if (event == "end")
+                emit scheduler.cycleEnded(true);
+            else
+                scheduler.windowWatcherCheckFinished();
+        }
+        scheduler.setState(ClientState(state));
+        QCOMPARE(tray.statusItem()->toolTip(), "Docuvane Fetch\n" + expected);
     }
 };
 

@@ -18,15 +18,23 @@ private slots:
         QTest::addColumn<QString>("headline");
         QTest::addColumn<QString>("detailContains");
         QTest::addColumn<bool>("offersDownload");
-        row("update", "found", "A new version of Docuvane Fetch is available", "2.0 (200)", true);
-        row("up to date", "none", "You're up to date", "1.0", false);
-        row("failure", "failed", "Update check failed", "status 500", false);
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("kept"); // the answer the updater keeps in the settings
+        const char* found = "A new version of Docuvane Fetch is available";
+        row("update, download", "found", found, "2.0 (200)", true, "download", "");
+        row("update, skip", "found", found, "2.0 (200)", true, "skip", "SUSkippedVersion=200");
+        row("update, remind", "found", found, "2.0 (200)", true, "close", "SURemindLaterVersion=200");
+        row("update, Escape", "found", found, "2.0 (200)", true, "escape", "SURemindLaterVersion=200");
+        row("up to date", "none", "You're up to date", "1.0", false, "close", "");
+        row("failure", "failed", "Update check failed", "status 500", false, "close", "");
     }
     void answers() {
         QFETCH(QString, answer);
         QFETCH(QString, headline);
         QFETCH(QString, detailContains);
         QFETCH(bool, offersDownload);
+        QFETCH(QString, button);
+        QFETCH(QString, kept);
         QList<QUrl> opened;
         Workspace::setOpener([&opened](const QUrl& url) {
             opened << url;
@@ -47,9 +55,21 @@ private slots:
         QCOMPARE(window.headline(), headline);
         QVERIFY2(window.detail().contains(detailContains), qPrintable(window.detail()));
         QCOMPARE(window.downloadButton()->isVisible(), offersDownload);
-        (offersDownload ? window.downloadButton() : window.closeButton())->click();
+        QCOMPARE(window.skipButton()->isVisible(), offersDownload);
+        if (button == "escape")
+            QTest::keyClick(&window, Qt::Key_Escape);
+        else
+            (button == "download" ? window.downloadButton()
+             : button == "skip"   ? window.skipButton()
+                                  : window.closeButton())
+                ->click();
         QVERIFY(!window.isVisible());
-        QCOMPARE(opened, offersDownload ? QList<QUrl>{QUrl("https://docuvane.example/fetch")} : QList<QUrl>{});
+        QCOMPARE(opened, button == "download" ? QList<QUrl>{QUrl("https://docuvane.example/fetch")} : QList<QUrl>{});
+        QStringList answers;
+        for (const char* key : {"SUSkippedVersion", "SURemindLaterVersion"})
+            if (defaults.valueForKey(key).isValid())
+                answers << key + ("=" + defaults.valueForKey(key).toString());
+        QCOMPARE(answers.join(' '), kept);
         Workspace::setOpener({});
     }
 };

@@ -174,24 +174,43 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("interactive");
         QTest::addColumn<QString>("expected"); // found:<version>, none, failed or silent
+        QTest::addColumn<QString>("answer");   // the user's earlier answer: skip:<version>, remind:<version>:<ago>
         const QByteArray newer = feed(item("1.3", "1.3 (beta)", "https://docuvane.example/fetch"));
         const QByteArray same = feed(item("1.2.0", "1.2", "https://docuvane.example/fetch"));
-        QTest::newRow("newer, background") << 200 << newer << false << "found:1.3";
-        QTest::newRow("same, background") << 200 << same << false << "silent";
-        QTest::newRow("same, interactive") << 200 << same << true << "none";
-        QTest::newRow("server error, background") << 500 << newer << false << "silent";
-        QTest::newRow("server error, interactive") << 500 << newer << true << "failed";
-        QTest::newRow("malformed, interactive") << 200 << QByteArray("<rss><channel>") << true << "failed";
-        QTest::newRow("too large, interactive") << 200 << QByteArray(5 * 1024 * 1024, ' ') << true << "failed";
+        row("newer, background", 200, newer, false, "found:1.3", "");
+        row("same, background", 200, same, false, "silent", "");
+        row("same, interactive", 200, same, true, "none", "");
+        row("server error, background", 500, newer, false, "silent", "");
+        row("server error, interactive", 500, newer, true, "failed", "");
+        row("malformed, interactive", 200, QByteArray("<rss><channel>"), true, "failed", "");
+        row("too large, interactive", 200, QByteArray(5 * 1024 * 1024, ' '), true, "failed", "");
+        row("skipped, background", 200, newer, false, "silent", "skip:1.3");
+        row("skipped, interactive", 200, newer, true, "found:1.3", "skip:1.3");
+        row("older one skipped, background", 200, newer, false, "found:1.3", "skip:1.2.5");
+        row("postponed an hour ago, background", 200, newer, false, "silent", "remind:1.3:3600");
+        row("postponed an hour ago, interactive", 200, newer, true, "found:1.3", "remind:1.3:3600");
+        row("postponed a day ago, background", 200, newer, false, "found:1.3", "remind:1.3:86400");
+        row("older one postponed, background", 200, newer, false, "found:1.3", "remind:1.2.5:3600");
+        row("postponed in the future, background", 200, newer, false, "found:1.3", "remind:1.3:-3600");
     }
     void check() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(bool, interactive);
         QFETCH(QString, expected);
+        QFETCH(QString, answer);
         ScriptedHttpServer server([&](const ScriptedHttpServer::Request&) { return server.reply(body, status); });
         auto defaults = freshDefaults();
+        const QStringList given = answer.split(':');
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        if (given.size() > 1) {
+            // Answered by an earlier run of the client: only the settings carry it over.
+            Updater earlier(QString(), "1.2", defaults.get());
+            earlier.setClock([&] { return now - given.value(2).toLongLong(); });
+            given[0] == "skip" ? earlier.skipVersion(given[1]) : earlier.remindLater(given[1]);
+        }
         Updater updater(server.baseURL() + "/appcast.xml", "1.2", defaults.get());
+        updater.setClock([now] { return now; });
         QSignalSpy found(&updater, &Updater::updateFound);
         QSignalSpy none(&updater, &Updater::noUpdateFound);
         QSignalSpy failed(&updater, &Updater::checkFailed);
