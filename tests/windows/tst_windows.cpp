@@ -231,23 +231,32 @@ private slots:
         QVERIFY(_delegate.events.isEmpty());
     }
 
+    // Escape, sent to whatever has the keyboard in the window, is the close box.
     void setupCloseBox_data() {
         QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("escape");
         QTest::addColumn<bool>("asks");
-        QTest::newRow("welcome page") << 0 << true;
-        QTest::newRow("account page") << 1 << true;
-        QTest::newRow("last page") << 2 << false;
+        QTest::newRow("welcome page") << 0 << false << true;
+        QTest::newRow("account page") << 1 << false << true;
+        QTest::newRow("last page") << 2 << false << false;
+        QTest::newRow("welcome page, Escape") << 0 << true << true;
+        QTest::newRow("account page, Escape") << 1 << true << true;
+        QTest::newRow("last page, Escape") << 2 << true << false;
     }
 
     void setupCloseBox() {
         QFETCH(int, page);
+        QFETCH(bool, escape);
         QFETCH(bool, asks);
         DVSetupWindowController setup(&_delegate);
         setup.showWindow();
         DVNavigationView* pages[] = {setup.welcomeView(), setup.accountView(), setup.locationView()};
         setup.moveToView(pages[page]);
 
-        QVERIFY(setup.window()->close() == !asks);
+        if (escape)
+            QTest::keyClick(setup.window()->focusWidget(), Qt::Key_Escape);
+        else
+            QVERIFY(setup.window()->close() == !asks);
         QCOMPARE(setup.window()->isVisible(), asks);
         QMessageBox* question = sheetOn(setup.window());
         QCOMPARE(question != nullptr, asks);
