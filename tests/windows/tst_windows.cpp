@@ -261,6 +261,7 @@ private slots:
         QMessageBox* question = sheetOn(setup.window());
         QCOMPARE(question != nullptr, asks);
         if (question) {
+            QVERIFY(hasFixedSize(question) && hasFixedSize(setup.window()));
             QCOMPARE(question->text(), QStringLiteral("Are you sure you want to Quit Docuvane Fetch?"));
             QCOMPARE(question->windowModality(), Qt::WindowModal);
             QCOMPARE(question->buttons().size(), 2);
@@ -665,6 +666,7 @@ private slots:
         QCOMPARE(status->text().isEmpty(), expectedStatus.isEmpty());
         QCOMPARE(isRed(status), !expectedStatus.isEmpty());
         QCOMPARE(window->isVisible(), !expectedStatus.isEmpty());
+        QVERIFY(hasFixedSize(window));
         QVERIFY(part<QPushButton>(window, "_ok")->isEnabled());
         QVERIFY(part<QPushButton>(window, "_quit")->isEnabled());
         QCOMPARE(storedPasswordText(), expectedStored);
@@ -717,6 +719,7 @@ private slots:
         QCOMPARE(warning.message(), expected);
         QCOMPARE(part<QLabel>(warning.window(), "_message")->text(), QString(expected).replace('\r', '\n'));
         QVERIFY(warning.window()->isVisible());
+        QVERIFY(hasFixedSize(warning.window()));
     }
 
     void missingChoices_data() {
