@@ -8,8 +8,10 @@
 #include "DVWindow.h"
 #include "DevServerInstance.h"
 #include "PreferencesController.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 #include "UserDefaults.h"
+#include "WSLogger.h"
 #include "WindowTestSupport.h"
 
 #include <QAbstractButton>
@@ -83,6 +85,7 @@ class TestWindows : public QObject {
     RecordingDelegate _delegate;
     ScriptedChooser _chooser;
     QString _defaultFolder;
+    QString _logPath;
 
     QString currentPage(const DVSetupWindowController& setup) const {
         if (setup.currentView() == setup.welcomeView())
@@ -117,6 +120,7 @@ private slots:
         QString problem;
         QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
         _defaultFolder = QDir::homePath() + QStringLiteral("/Desktop/Docuvane Fetch");
+        WSLogger::sharedInstance().setFileName(_logPath = _work.filePath(QStringLiteral("client.log")));
     }
 
     void cleanupTestCase() { _server->stop(); }
@@ -195,7 +199,7 @@ private slots:
         QTest::newRow("accepted") << kPassword << true << "location"
                                   << "" << false;
         QTest::newRow("no service address") << kPassword << false << "account"
-                                            << "DocuvaneServerURL" << true;
+                                            << "the address of the Docuvane service" << true;
     }
 
     void setupLogin() {
@@ -229,6 +233,8 @@ private slots:
         QVERIFY(page->nextButton()->isEnabled());
         QCOMPARE(settings().valueForKey(QStringLiteral("ticket")).isValid(), expectedPage == "location");
         QVERIFY(_delegate.events.isEmpty());
+        // The setting's name is for the log, not for the user.
+        QCOMPARE(readFile(_logPath).contains("\"DocuvaneServerURL\""), !serviceAddress);
     }
 
     // Escape, sent to whatever has the keyboard in the window, is the close box.
@@ -440,7 +446,7 @@ private slots:
                                   << QStringList{"accountInfo anna@example.com"};
         QTest::newRow("refused") << "wrong" << true << kRefused << kOldPassword << "none" << QStringList();
         QTest::newRow("no service address")
-            << kPassword << false << "DocuvaneServerURL" << kOldPassword << "old" << QStringList();
+            << kPassword << false << "the address of the Docuvane service" << kOldPassword << "old" << QStringList();
     }
 
     void preferencesApply() {
@@ -630,7 +636,7 @@ private slots:
         QTest::newRow("accepted after the close box") << kPassword << true << true << "" << kPassword << complete;
         QTest::newRow("refused") << "wrong" << true << false << kRefused << kOldPassword << QStringList();
         QTest::newRow("no service address")
-            << kPassword << false << false << "DocuvaneServerURL" << kOldPassword << QStringList();
+            << kPassword << false << false << "the address of the Docuvane service" << kOldPassword << QStringList();
     }
 
     void authenticationLogin() {
