@@ -23,6 +23,7 @@
 #include "Workspace.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 
 namespace {
@@ -137,6 +138,8 @@ void AppController::wire() {
     connect(scheduler, &FetchScheduler::stateChanged, _windowWatcher.get(), &DVFetchWindowWatcher::followState);
     connect(scheduler, &FetchScheduler::setupNeeded, this, [this] { _setupWindowController->showWindow(); });
     connect(scheduler, &FetchScheduler::folderMissing, this, [this] { dropboxFolderMissing(this); });
+    // The warning would otherwise ask about a folder that is back, under an icon that already says so.
+    connect(scheduler, &FetchScheduler::folderFound, _dropboxMissingWarning->window(), &QWidget::hide);
 }
 
 void AppController::applicationWillTerminate() {

@@ -116,6 +116,7 @@ void FetchScheduler::checkForFolderTimerSelector() {
     stopCheckForFolderTimer();
     if (isFolderUsable()) {
         setState(ClientState::Enabled);
+        emit folderFound();
         // The main timer was stopped when the folder went missing; without this the 4-hourly fetches
         // would never come back.
         start();
@@ -271,6 +272,7 @@ void FetchScheduler::accountInfoComplete(const std::shared_ptr<DVAccountInfoOper
         const QVariantMap account = operation->accountInfo().value_or(QVariantMap());
         const qint64 destinationId = account.value(QStringLiteral("destinationId")).toLongLong();
         setState(destinationId == 2 ? ClientState::Enabled : ClientState::InvalidDestination);
+        emit folderFound();
     }
     emit accountLookupEnded();
 }

@@ -107,6 +107,8 @@ signals:
     void setupNeeded();
     // A folder check found no usable folder.
     void folderMissing();
+    // A folder check found the folder usable (again).
+    void folderFound();
 
 private:
     void scheduleFolderCheck(double seconds, bool repeats);

@@ -22,6 +22,9 @@ AuthenticationController::AuthenticationController(QObject* delegate)
     , _ui(std::make_unique<Ui::AuthenticationController>()) {
     _ui->setupUi(_window.get());
     _ui->_status->clear();
+    DVWindow::reserveStatusLine(_ui->_status);
+    DVWindow::wrapEvenly(_ui->explanation, 80 * _ui->explanation->fontMetrics().averageCharWidth());
+    DVWindow::fitToContent(_window.get());
     connect(_ui->_ok, &QAbstractButton::clicked, this, [this] { ok(); });
     connect(_ui->_quit, &QAbstractButton::clicked, this, [this] { quit(); });
     _webServices = std::make_unique<DVFetchWebServices>(this, false);

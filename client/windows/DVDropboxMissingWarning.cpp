@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QStyle>
 
 const QString DVDropboxMissingWarning::MessageFormat = QStringLiteral(
@@ -31,6 +32,10 @@ DVDropboxMissingWarning::DVDropboxMissingWarning(QObject* delegate)
     _ui->_icon->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     _ui->_icon->setPixmap(_window->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(iconSize));
     _ui->_create->setDefault(true);
+    // Room around the words: the style's own margin leaves a long title touching the frame.
+    for (QPushButton* button : {_ui->_remind, _ui->_quit, _ui->_select, _ui->_create})
+        button->setMinimumWidth(button->sizeHint().width() + 3 * button->fontMetrics().averageCharWidth());
+    DVWindow::fitToContent(_window.get());
     connect(_ui->_quit, &QAbstractButton::clicked, this, [this] { quit(); });
     connect(_ui->_create, &QAbstractButton::clicked, this, [this] { chooseDropboxFolder(); });
     connect(_ui->_select, &QAbstractButton::clicked, this, [this] { selectFolder(); });

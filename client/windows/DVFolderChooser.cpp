@@ -1,9 +1,11 @@
 #include "DVFolderChooser.h"
 
+#include "ClientSettings.h"
 #include "DVStringTable.h"
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 const QString DVFolderChooser::Title = QStringLiteral("Choose a new place to put your Docuvane Fetch.");
 
@@ -17,6 +19,7 @@ public:
         dialog->setFileMode(QFileDialog::Directory);
         dialog->setOption(QFileDialog::ShowDirsOnly, true);
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setDirectory(startFolder(ClientSettings::shared().fetchFolderPath()));
         dialog->setWindowModality(sheetOn ? Qt::WindowModal : Qt::NonModal);
         QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion](int result) {
             const QStringList chosen = dialog->selectedFiles();
@@ -34,6 +37,15 @@ public:
 DVFolderChooser* DVFolderChooser::standard() {
     static FileDialogFolderChooser chooser;
     return &chooser;
+}
+
+QString DVFolderChooser::startFolder(const QString& fetchFolderPath) {
+    if (!fetchFolderPath.isEmpty()) {
+        const QString parent = QFileInfo(QDir::cleanPath(fetchFolderPath)).absolutePath();
+        if (QFileInfo(parent).isDir())
+            return parent;
+    }
+    return QDir::homePath();
 }
 
 QString DVFolderChooser::fetchFolderPathIn(const QString& folder) {

@@ -25,6 +25,10 @@ public:
     // The real chooser: a folders-only file dialog.
     static DVFolderChooser* standard();
 
+    // Where a chooser opens: the folder that holds the fetch folder, or the home folder when the path is
+    // empty or that folder is gone. The process's working directory means nothing to the user.
+    static QString startFolder(const QString& fetchFolderPath);
+
     // A chosen folder with the fetch folder's name ("Docuvane Fetch" through the string table) appended.
     static QString fetchFolderPathIn(const QString& folder);
 };

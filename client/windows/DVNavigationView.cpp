@@ -12,6 +12,7 @@ void DVNavigationView::setOutlets(QAbstractButton* previousButton, QAbstractButt
     _previousButton = previousButton;
     _nextButton = nextButton;
     _status = status;
+    DVWindow::reserveStatusLine(status);
 }
 
 void DVNavigationView::awakeFromNib() {

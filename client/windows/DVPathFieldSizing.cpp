@@ -25,8 +25,15 @@ int fitPathFieldHeight(QPlainTextEdit* field, QWidget* window) {
     const QSize windowSize = window->size();
     // The field first: the window's layout would not let it shrink below the field's old height.
     field->setFixedHeight(newHeight);
-    if (QLayout* layout = window->layout())
-        layout->activate();
+    // Each layout from the field up to the window now, not at the posted requests: a window that keeps its
+    // layout's size takes its new size from them.
+    for (QWidget* holder = field->parentWidget(); holder;
+         holder = holder == window ? nullptr : holder->parentWidget()) {
+        if (QLayout* layout = holder->layout()) {
+            layout->invalidate();
+            layout->activate();
+        }
+    }
     window->resize(windowSize.width(), windowSize.height() + difference);
     return difference;
 }

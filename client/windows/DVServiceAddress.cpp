@@ -2,6 +2,7 @@
 
 #include "Bundle.h"
 #include "ClientSettings.h"
+#include "WSLogger.h"
 
 QString missingServiceAddressMessage() {
     ClientSettings& settings = ClientSettings::shared();
@@ -14,7 +15,11 @@ QString missingServiceAddressMessage() {
         settings.setValue(ClientSettings::Key::ServerURL, fromBundle);
         return {};
     }
-    return QStringLiteral("No service address is configured. Set the \"%1\" setting to the address of the "
-                          "Docuvane service.")
-        .arg(key);
+    // The user is told what is missing and who can help; the setting's name is for whoever reads the log.
+    WSLogger::sharedInstance().logError("DVServiceAddress", "missingServiceAddressMessage",
+                                        {QStringLiteral("No service address: the setting \"%1\" is empty and the "
+                                                        "bundle names none.")
+                                             .arg(key)});
+    return QStringLiteral("Docuvane Fetch does not know the address of the Docuvane service. Ask your "
+                          "administrator to set it up.");
 }

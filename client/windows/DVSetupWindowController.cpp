@@ -51,6 +51,7 @@ DVSetupWindowController::DVSetupWindowController(QObject* delegate)
     _ui->_locationPage->resizeDropboxPath();
 
     _window->setShouldClose([this] { return windowShouldClose(); });
+    DVWindow::fitToContent(_window.get());
     showPage(welcomeView(), false);
     _webServices = std::make_unique<DVFetchWebServices>(this, false);
 }

@@ -1,5 +1,7 @@
 #include "DVWindow.h"
 
+#include "TextHeightForWidth.h"
+
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -71,6 +73,32 @@ void DVWindow::setStatusColor(QLabel* status, const QColor& color) {
     if (color.isValid())
         palette.setColor(QPalette::WindowText, color);
     status->setPalette(palette);
+}
+
+void DVWindow::fitToContent(QWidget* window) {
+    window->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    if (QLayout* layout = window->layout())
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void DVWindow::wrapEvenly(QLabel* label, int widest) {
+    const auto height = [label](int width) { return textHeightForWidth(label->text(), label->font(), float(width)); };
+    const float lines = height(widest);
+    int narrow = 1;
+    int wide = widest;
+    while (narrow < wide) {
+        const int middle = (narrow + wide) / 2;
+        if (height(middle) <= lines)
+            wide = middle;
+        else
+            narrow = middle + 1;
+    }
+    // A pixel to spare: the label measures in whole pixels, the layout in fractions.
+    label->setFixedWidth(wide + 1);
+}
+
+void DVWindow::reserveStatusLine(QLabel* status) {
+    status->setMinimumHeight(status->fontMetrics().height());
 }
 
 void DVWindow::widenMessageBox(QMessageBox* box, int width) {

@@ -27,6 +27,19 @@ public:
     // Sets a status line's text colour; an invalid colour is the window's normal text colour.
     static void setStatusColor(QLabel* status, const QColor& color);
 
+    // Keeps a small window at the size its layout asks for: with that size as both its least and its
+    // greatest, window managers offer neither resizing nor maximising, and the window follows its content
+    // when a text in it changes.
+    static void fitToContent(QWidget* window);
+
+    // Gives a wrapping label the narrowest width that needs no more lines than `widest` does: the lines come
+    // out about equally long, and no word is left alone on the last one.
+    static void wrapEvenly(QLabel* label, int widest);
+
+    // Keeps a line's height for a status line while it is empty, so that the window does not jump when it
+    // speaks.
+    static void reserveStatusLine(QLabel* status);
+
     // Keeps a message box at least this wide, so that a path in its text does not wrap into a narrow column.
     static void widenMessageBox(QMessageBox* box, int width);
     // Shows a message box's text and informative text as they are, never as markup: they carry file names

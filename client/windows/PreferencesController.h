@@ -20,7 +20,7 @@ class PreferencesController;
 
 // The preferences window: account credentials (stored only once the service accepted them), the fetch
 // folder's place (moves confirmed, then handed to the delegate), launch at login, automatic update checks,
-// black-and-white menu bar icons and the version.
+// black-and-white panel icons and the version.
 class PreferencesController : public QObject,
                               public ServicesLoginCompleteDelegate,
                               public ServicesAccountInfoCompleteDelegate {

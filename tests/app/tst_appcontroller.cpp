@@ -195,7 +195,8 @@ private slots:
     }
 
     // Credentials but no folder: state 4, the main timer stopped, and the folder looked at again after
-    // 300 seconds. The folder back in place brings back state 1 and the 4-hourly fetches.
+    // 300 seconds. The folder back in place brings back state 1 and the 4-hourly fetches, and puts the
+    // warning away.
     void missingFolderAtTheFirstTick_data() {
         QTest::addColumn<bool>("folderBack");
         QTest::newRow("folder still missing: the warning") << false;
@@ -213,6 +214,7 @@ private slots:
         QVERIFY(requests().isEmpty());
         if (folderBack)
             QDir().mkpath(_folder);
+        controller.dropboxMissingWarning()->showWindow();
         TimerTestClock::advance(299);
         QCOMPARE(int(controller.scheduler()->state()), 4);
         TimerTestClock::advance(1);

@@ -102,6 +102,11 @@ inline QMessageBox* sheetOn(QWidget* window) {
     return nullptr;
 }
 
+// An alert the user can neither resize nor maximise.
+inline bool hasFixedSize(const QWidget* alert) {
+    return alert->minimumSize() == alert->maximumSize() && !(alert->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
 inline QAbstractButton* buttonTitled(QMessageBox* box, const QString& title) {
     for (QAbstractButton* button : box->buttons())
         if (button->text() == title)

@@ -1,4 +1,6 @@
 #include "AXCVHandler.h"
+#include "ClientSettings.h"
+#include "DVFolderChooser.h"
 #include "DVPasswordCipher.h"
 #include "DVPasswordTransformer.h"
 #include "TestMain.h"
@@ -6,11 +8,12 @@
 #include "TextHeightForWidth.h"
 
 #include <QClipboard>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QTextLayout>
 
-// The password transformer, the Control-key text field and the text measurement.
+// The password transformer, the Control-key text field, the text measurement and the folder chooser.
 class TestFieldHelpers : public QObject {
     Q_OBJECT
 
@@ -123,6 +126,30 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), expectedClipboard);
         QCOMPARE(field->text(), expectedField);
         QCOMPARE(field->selectedText(), QString());
+    }
+
+    // Where the real folder chooser opens, for the stored fetch folder's path under the home folder.
+    void chooserStartFolder_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("expected");
+        row("the folder that holds the fetch folder", QStringLiteral("/Desktop/Docuvane Fetch"),
+            QStringLiteral("/Desktop"));
+        row("that folder gone", QStringLiteral("/Gone/Docuvane Fetch"), QString());
+        row("no path", QString(), QString());
+    }
+
+    void chooserStartFolder() {
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
+        QDir().mkpath(QDir::homePath() + QStringLiteral("/Desktop"));
+        ClientSettings::shared().setFetchFolderPath(stored.isNull() ? stored : QDir::homePath() + stored);
+        DVFolderChooser::standard()->chooseFolder(DVFolderChooser::Title, nullptr, [](const auto&) {});
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        const auto found =
+            std::find_if(windows.begin(), windows.end(), [](QWidget* w) { return qobject_cast<QFileDialog*>(w); });
+        QVERIFY(found != windows.end());
+        std::unique_ptr<QFileDialog> dialog(static_cast<QFileDialog*>(*found));
+        QCOMPARE(dialog->directory().absolutePath(), QDir::homePath() + expected);
     }
 
     void textHeight_data() {

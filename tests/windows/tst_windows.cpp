@@ -8,8 +8,10 @@
 #include "DVWindow.h"
 #include "DevServerInstance.h"
 #include "PreferencesController.h"
+#include "TestFiles.h"
 #include "TestMain.h"
 #include "UserDefaults.h"
+#include "WSLogger.h"
 #include "WindowTestSupport.h"
 
 #include <QAbstractButton>
@@ -83,6 +85,7 @@ class TestWindows : public QObject {
     RecordingDelegate _delegate;
     ScriptedChooser _chooser;
     QString _defaultFolder;
+    QString _logPath;
 
     QString currentPage(const DVSetupWindowController& setup) const {
         if (setup.currentView() == setup.welcomeView())
@@ -117,6 +120,7 @@ private slots:
         QString problem;
         QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
         _defaultFolder = QDir::homePath() + QStringLiteral("/Desktop/Docuvane Fetch");
+        WSLogger::sharedInstance().setFileName(_logPath = _work.filePath(QStringLiteral("client.log")));
     }
 
     void cleanupTestCase() { _server->stop(); }
@@ -195,7 +199,7 @@ private slots:
         QTest::newRow("accepted") << kPassword << true << "location"
                                   << "" << false;
         QTest::newRow("no service address") << kPassword << false << "account"
-                                            << "DocuvaneServerURL" << true;
+                                            << "the address of the Docuvane service" << true;
     }
 
     void setupLogin() {
@@ -229,29 +233,41 @@ private slots:
         QVERIFY(page->nextButton()->isEnabled());
         QCOMPARE(settings().valueForKey(QStringLiteral("ticket")).isValid(), expectedPage == "location");
         QVERIFY(_delegate.events.isEmpty());
+        // The setting's name is for the log, not for the user.
+        QCOMPARE(readFile(_logPath).contains("\"DocuvaneServerURL\""), !serviceAddress);
     }
 
+    // Escape, sent to whatever has the keyboard in the window, is the close box.
     void setupCloseBox_data() {
         QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("escape");
         QTest::addColumn<bool>("asks");
-        QTest::newRow("welcome page") << 0 << true;
-        QTest::newRow("account page") << 1 << true;
-        QTest::newRow("last page") << 2 << false;
+        QTest::newRow("welcome page") << 0 << false << true;
+        QTest::newRow("account page") << 1 << false << true;
+        QTest::newRow("last page") << 2 << false << false;
+        QTest::newRow("welcome page, Escape") << 0 << true << true;
+        QTest::newRow("account page, Escape") << 1 << true << true;
+        QTest::newRow("last page, Escape") << 2 << true << false;
     }
 
     void setupCloseBox() {
         QFETCH(int, page);
+        QFETCH(bool, escape);
         QFETCH(bool, asks);
         DVSetupWindowController setup(&_delegate);
         setup.showWindow();
         DVNavigationView* pages[] = {setup.welcomeView(), setup.accountView(), setup.locationView()};
         setup.moveToView(pages[page]);
 
-        QVERIFY(setup.window()->close() == !asks);
+        if (escape)
+            QTest::keyClick(setup.window()->focusWidget(), Qt::Key_Escape);
+        else
+            QVERIFY(setup.window()->close() == !asks);
         QCOMPARE(setup.window()->isVisible(), asks);
         QMessageBox* question = sheetOn(setup.window());
         QCOMPARE(question != nullptr, asks);
         if (question) {
+            QVERIFY(hasFixedSize(question) && hasFixedSize(setup.window()));
             QCOMPARE(question->text(), QStringLiteral("Are you sure you want to Quit Docuvane Fetch?"));
             QCOMPARE(question->windowModality(), Qt::WindowModal);
             QCOMPARE(question->buttons().size(), 2);
@@ -430,7 +446,7 @@ private slots:
                                   << QStringList{"accountInfo anna@example.com"};
         QTest::newRow("refused") << "wrong" << true << kRefused << kOldPassword << "none" << QStringList();
         QTest::newRow("no service address")
-            << kPassword << false << "DocuvaneServerURL" << kOldPassword << "old" << QStringList();
+            << kPassword << false << "the address of the Docuvane service" << kOldPassword << "old" << QStringList();
     }
 
     void preferencesApply() {
@@ -620,7 +636,7 @@ private slots:
         QTest::newRow("accepted after the close box") << kPassword << true << true << "" << kPassword << complete;
         QTest::newRow("refused") << "wrong" << true << false << kRefused << kOldPassword << QStringList();
         QTest::newRow("no service address")
-            << kPassword << false << false << "DocuvaneServerURL" << kOldPassword << QStringList();
+            << kPassword << false << false << "the address of the Docuvane service" << kOldPassword << QStringList();
     }
 
     void authenticationLogin() {
@@ -656,6 +672,7 @@ private slots:
         QCOMPARE(status->text().isEmpty(), expectedStatus.isEmpty());
         QCOMPARE(isRed(status), !expectedStatus.isEmpty());
         QCOMPARE(window->isVisible(), !expectedStatus.isEmpty());
+        QVERIFY(hasFixedSize(window));
         QVERIFY(part<QPushButton>(window, "_ok")->isEnabled());
         QVERIFY(part<QPushButton>(window, "_quit")->isEnabled());
         QCOMPARE(storedPasswordText(), expectedStored);
@@ -708,6 +725,7 @@ private slots:
         QCOMPARE(warning.message(), expected);
         QCOMPARE(part<QLabel>(warning.window(), "_message")->text(), QString(expected).replace('\r', '\n'));
         QVERIFY(warning.window()->isVisible());
+        QVERIFY(hasFixedSize(warning.window()));
     }
 
     void missingChoices_data() {

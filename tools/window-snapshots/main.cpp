@@ -2,6 +2,7 @@
 // reviewing layouts and for the documentation. Runs against a temporary home and an in-process
 // development service, so it touches neither the user's settings nor a real service.
 #include "AuthenticationController.h"
+#include "ClientSettings.h"
 #include "DVAccountSetupView.h"
 #include "DVDropboxLocationView.h"
 #include "DVDropboxMissingWarning.h"
@@ -96,7 +97,6 @@ int run(const QString& outputFolder) {
     }
     UserDefaults& defaults = UserDefaults::standardUserDefaults();
     defaults.setValue(server.baseUrl(), QStringLiteral("DocuvaneServerURL"));
-    defaults.setValue(QStringLiteral("/home/anna/Desktop/Docuvane Fetch"), QStringLiteral("dropboxFolderPath"));
     defaults.setInteger(1, QStringLiteral("addToLoginItems"));
     defaults.setBool(true, QStringLiteral("useBlackAndWhiteMenuBarIcons"));
 
@@ -107,6 +107,8 @@ int run(const QString& outputFolder) {
 
     DVSetupWindowController setup(nullptr);
     setup.setFolderChooser(&chooser);
+    // A first launch fills in the default path after the windows are made.
+    ClientSettings::shared().setFetchFolderPath(QStringLiteral("/home/anna/Desktop/Docuvane Fetch"));
     setup.showWindow();
     ok &= shots.save(setup.window(), QStringLiteral("setup-welcome"));
     setup.nextView();
@@ -125,7 +127,7 @@ int run(const QString& outputFolder) {
     setup.accountView()->passwordField()->setText(kPassword);
     setup.nextView();
     ok &= Snapshots::waitForStatus(setup.accountView()->statusField());
-    ok &= shots.save(setup.window(), QStringLiteral("setup-folder"));
+    ok &= shots.save(setup.window(), QStringLiteral("setup-folder-page"));
     setup.locationView()->matrix()->button(1)->click();
     setup.locationView()->changeDropboxFolder();
     ok &= shots.save(setup.window(), QStringLiteral("setup-folder-chosen"));
