@@ -123,9 +123,7 @@ void DVSetupWindowController::showPage(DVNavigationView* page, bool animated) {
 void DVSetupWindowController::nextView() {
     DVNavigationView* page = _currentView;
     if (!page->nextView()) {
-        _window->close();
-        if (auto* receiver = dynamic_cast<DVSetupCompleteDelegate*>(_delegate))
-            receiver->setupComplete(this);
+        finishSetup();
         return;
     }
     if (page != accountView()) {
@@ -149,8 +147,23 @@ void DVSetupWindowController::previousView() {
         moveToView(previous);
 }
 
+void DVSetupWindowController::finishSetup() {
+    _finishing = true;
+    _window->close();
+    _finishing = false;
+    if (auto* receiver = dynamic_cast<DVSetupCompleteDelegate*>(_delegate))
+        receiver->setupComplete(this);
+}
+
 bool DVSetupWindowController::windowShouldClose() {
     const bool lastPage = _currentView->nextView() == nullptr;
+    if (lastPage && !_finishing && _window->isVisible()) {
+        // The account and the folder are stored by the time the last page shows: closing it finishes setup
+        // as Finish does, rather than leaving a signed-in client without its folder and without a window
+        // until the next 4-hourly tick. The window cannot close itself from inside its own close.
+        QTimer::singleShot(0, this, [this] { finishSetup(); });
+        return false;
+    }
     if (_window->isVisible() && !lastPage && !_quitQuestion) {
         auto* question = new QMessageBox(QMessageBox::Question, QStringLiteral("Docuvane Fetch"),
                                          QStringLiteral("Are you sure you want to Quit Docuvane Fetch?"),

@@ -44,7 +44,8 @@ public:
     // The actions of every page's Next and Previous buttons.
     void nextView();
     void previousView();
-    // The close box: on every page but the last it asks whether to quit and keeps the window open.
+    // The close box and Escape: on every page but the last they ask whether to quit and keep the window
+    // open; on the last page they finish setup as its Finish button does.
     bool windowShouldClose();
     // The open quit question, if any.
     QMessageBox* quitQuestion() const { return _quitQuestion; }
@@ -60,12 +61,15 @@ public:
 
 private:
     void showPage(DVNavigationView* page, bool animated);
+    // Closes the window and tells the delegate that setup is complete.
+    void finishSetup();
 
     QObject* const _delegate;
     std::unique_ptr<DVWindow> _window;
     std::unique_ptr<Ui::DVSetupWindowController> _ui;
     DVNavigationView* _currentView = nullptr;
     QPointer<QMessageBox> _quitQuestion;
+    bool _finishing = false;
     // Last, so that it goes first: no completion can arrive at a half-destroyed window.
     std::unique_ptr<DVFetchWebServices> _webServices;
 };
