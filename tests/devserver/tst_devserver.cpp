@@ -226,13 +226,6 @@ private slots:
         QVERIFY(accountInfo(third).fails("TicketExpiredException"));
     }
 
-    void otherDestinationGetsNoList() {
-        QVERIFY(startServer({"--destination-id", "1"}));
-        const QByteArray ticket = login();
-        QCOMPARE(QJsonDocument::fromJson(accountInfo(ticket).body)["account"]["destinationId"].toInteger(), 1);
-        QVERIFY(documentList(ticket).fails("NotDesktopException"));
-    }
-
     void downloadAndReportTransferred() {
         QVERIFY(startServer());
         const QByteArray ticket = login();

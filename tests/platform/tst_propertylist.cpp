@@ -29,6 +29,9 @@ private slots:
         row("smallest integer", QVariant(std::numeric_limits<qint64>::min()), same);
         row("int becomes a 64-bit integer", QVariant(int(7)), QVariant(qint64(7)));
         row("whole real stays real", QVariant(2.0), same);
+        row("text with markup and quotes", QVariant(QStringLiteral("Grüße, \"quoted\" <tag> & more")), same);
+        row("false", QVariant(false), same);
+        row("data of any bytes", QVariant(QByteArray("\x00\x01\xff", 3)), same);
         row("empty data", QVariant(QByteArray("")), same);
         row("date (whole seconds)", QVariant(QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC)), same);
         row("date before the list epoch", QVariant(QDateTime::fromSecsSinceEpoch(631152000, Qt::UTC)), same);

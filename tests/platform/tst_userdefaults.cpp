@@ -33,32 +33,6 @@ private slots:
         QCOMPARE(info.st_mode & 0777, 0600u);
     }
 
-    void valuesKeepTheirTypes_data() {
-        QTest::addColumn<QVariant>("value");
-        QTest::addColumn<int>("type");
-        row("string", QVariant(QStringLiteral("Grüße, \"quoted\" <tag> & more")), int(QMetaType::QString));
-        QTest::newRow("empty string") << QVariant(QString(QLatin1String(""))) << int(QMetaType::QString);
-        QTest::newRow("large id") << QVariant::fromValue(qint64(1) << 60) << int(QMetaType::LongLong);
-        QTest::newRow("real") << QVariant(2.5) << int(QMetaType::Double);
-        QTest::newRow("true") << QVariant(true) << int(QMetaType::Bool);
-        QTest::newRow("false") << QVariant(false) << int(QMetaType::Bool);
-        QTest::newRow("data") << QVariant(QByteArray("\x00\x01\xff", 3)) << int(QMetaType::QByteArray);
-    }
-
-    void valuesKeepTheirTypes() {
-        QFETCH(QVariant, value);
-        QFETCH(int, type);
-        const QString dir = freshDirectory();
-        UserDefaults(QStringLiteral("d"), dir).setValue(value, QStringLiteral("k"));
-
-        // A second store reads the file afresh, as another process would.
-        const auto domain = PropertyList::fromXml(readFile(UserDefaults::filePathForDomain(dir, QStringLiteral("d"))));
-        QVERIFY(domain);
-        const QVariant stored = domain->toMap().value(QStringLiteral("k"));
-        QCOMPARE(stored.typeId(), type);
-        QCOMPARE(stored, value);
-    }
-
     void nilRemovesAndAbsentReadsAsNothing() {
         UserDefaults defaults(QStringLiteral("d"), freshDirectory());
         QVERIFY(!defaults.valueForKey(QStringLiteral("ticket")).isValid());

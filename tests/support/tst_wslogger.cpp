@@ -131,15 +131,6 @@ private slots:
         QVERIFY(content.endsWith("second \n"));
     }
 
-    void unusablePathFallsBackToStandardError() {
-        const QString blocker = QDir::homePath() + QStringLiteral("/not-a-folder");
-        QVERIFY(writeFile(blocker, ""));
-        logger.setFileName(blocker + QStringLiteral("/sub/DocuvaneFetch.log"));
-        QVERIFY(!QFileInfo::exists(blocker + QStringLiteral("/sub")));
-        // Lines now go to standard error; the call must still be harmless.
-        logger.logInfo("S", "m", {QStringLiteral("to stderr")});
-    }
-
     void linesFromManyThreadsStayWhole() {
         freshLog();
         constexpr int kThreads = 4;
