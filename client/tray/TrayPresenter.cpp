@@ -205,12 +205,13 @@ void TrayPresenter::showAlert(const QString& messageText, const QString& informa
 void TrayPresenter::follow(DVFetchWebServices& services) {
     // A report still queued when its coordinator stopped for a quit is dropped: the quit promises silence.
     auto live = [guard = QPointer<DVFetchWebServices>(&services)] { return guard && !guard->isStopped(); };
-    connect(
-        &services, &DVFetchWebServices::notificationReported, this,
-        [live](const QString& title, const QString& informativeText) {
-            if (live())
-                UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, informativeText});
-        });
+    connect(&services, &DVFetchWebServices::notificationReported, this,
+            [live](const QString& title, const QString& informativeText, const QString& documentPath) {
+                // The client stays to answer a click on the notification: it shows the document.
+                if (live())
+                    UserNotificationCenter::defaultUserNotificationCenter().deliverNotification(
+                        {title, informativeText, documentPath});
+            });
     connect(&services, &DVFetchWebServices::websiteReported, this, [live](const QUrl& url) {
         if (live())
             Workspace::openURLPrivately(url);
