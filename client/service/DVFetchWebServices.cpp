@@ -273,6 +273,7 @@ void DVFetchWebServices::downloadFileComplete(const std::shared_ptr<DVDownloadFi
         const QVariantMap record = operation->fileInfo();
         const bool failed = operation->error().has_value();
         QString message;
+        QString documentPath;
         if (failed) {
             cancelDependenciesOfOperation(operation);
             message = QStringLiteral("Download Document FAILED!  Id = %1, FileName = %2")
@@ -286,8 +287,9 @@ void DVFetchWebServices::downloadFileComplete(const std::shared_ptr<DVDownloadFi
             const QString folder =
                 appendingPathComponent(settings().fetchFolderPath(), record.value(QStringLiteral("path")).toString());
             message = QStringLiteral("%1 successfully downloaded to %2").arg(name, folder);
+            documentPath = saved.isEmpty() ? appendingPathComponent(folder, name) : saved;
         }
-        showAlert(message, AlertTitle);
+        showAlert(message, AlertTitle, documentPath);
         emit documentDownloaded(record, !failed);
         if (auto* delegate = delegateFor<CheckForDocumentsProgressDelegate>())
             delegate->checkForDocumentsProgress(record);
@@ -367,10 +369,10 @@ void DVFetchWebServices::launchDocuvaneSelector() {
     });
 }
 
-void DVFetchWebServices::showAlert(const QString& message, const QString& title) {
+void DVFetchWebServices::showAlert(const QString& message, const QString& title, const QString& documentPath) {
     if (_stopped.load() || !settings().notifications())
         return;
-    emit notificationReported(title, message);
+    emit notificationReported(title, message, documentPath);
 }
 
 QString DVFetchWebServices::password() const {

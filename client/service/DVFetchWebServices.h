@@ -72,7 +72,8 @@ public:
     void launchDocuvaneWebsite();
     void cancelDependenciesOfOperation(const std::shared_ptr<Operation>& operation);
     void handleTicketExpiredException(const std::shared_ptr<DVConcurrentOperation>& operation);
-    void showAlert(const QString& message, const QString& title);
+    // documentPath: the document the message is about, when it is in the fetch folder.
+    void showAlert(const QString& message, const QString& title, const QString& documentPath = QString());
     // The stored password, deciphered; null when none is stored.
     QString password() const;
 
@@ -103,7 +104,8 @@ signals:
     // One document's download ended; for observers that count results (the fetch-cycle tool).
     void documentDownloaded(const QVariantMap& document, bool succeeded);
     // A notification for the user, only while notifications are on; also from the queue's worker threads.
-    void notificationReported(const QString& title, const QString& informativeText);
+    // documentPath: the fetched document it announces, or empty.
+    void notificationReported(const QString& title, const QString& informativeText, const QString& documentPath);
     // The web client to open in the browser; from a worker thread.
     void websiteReported(const QUrl& url);
 

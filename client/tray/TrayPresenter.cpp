@@ -281,12 +281,13 @@ void TrayPresenter::follow(DVFetchWebServices& services) {
         if (_checkRunning)
             ++(succeeded ? _downloaded : _notDownloaded);
     });
-    connect(
-        &services, &DVFetchWebServices::notificationReported, this,
-        [live](const QString& title, const QString& informativeText) {
-            if (live())
-                UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, informativeText});
-        });
+    connect(&services, &DVFetchWebServices::notificationReported, this,
+            [live](const QString& title, const QString& informativeText, const QString& documentPath) {
+                // The client stays to answer a click on the notification: it shows the document.
+                if (live())
+                    UserNotificationCenter::defaultUserNotificationCenter().deliverNotification(
+                        {title, informativeText, documentPath});
+            });
     connect(&services, &DVFetchWebServices::websiteReported, this, [live](const QUrl& url) {
         if (live())
             Workspace::openURLPrivately(url);

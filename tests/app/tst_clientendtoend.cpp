@@ -47,9 +47,9 @@ public:
     QStringList applications;
 
 public slots:
-    uint Notify(const QString& appName, uint, const QString&, const QString&, const QString& body, const QStringList&,
-                const QVariantMap&, int) {
-        applications.append(appName);
+    uint Notify(const QString& appName, uint, const QString& icon, const QString&, const QString& body,
+                const QStringList&, const QVariantMap&, int) {
+        applications.append(appName + (QFileInfo(QUrl(icon).toLocalFile()).isFile() ? " with its icon" : ""));
         bodies.append(body);
         return uint(bodies.size());
     }
@@ -161,7 +161,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(_recorder.bodies.size(), 2, 30000);
         for (const QString& body : std::as_const(_recorder.bodies))
             QVERIFY2(body.contains(QStringLiteral(" successfully downloaded to ")), qPrintable(body));
-        QCOMPARE(_recorder.applications.first(), QStringLiteral("Docuvane Fetch"));
+        QCOMPARE(_recorder.applications.first(), QStringLiteral("Docuvane Fetch with its icon"));
         QTRY_COMPARE_WITH_TIMEOUT(requestCount(QStringLiteral("docstransferred")), 2, 30000);
 
         QProcess second;

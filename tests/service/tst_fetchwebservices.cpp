@@ -81,7 +81,9 @@ struct RecordedServices : DVFetchWebServices {
     RecordedServices(QStringList& notes, DVFetchWebServicesDelegate* owner, bool canDownload)
         : DVFetchWebServices(owner, canDownload) {
         connect(this, &DVFetchWebServices::notificationReported, this,
-                [&notes](const QString&, const QString& text) { notes.append(text); });
+                [&notes](const QString&, const QString& text, const QString& document) {
+                    notes.append(document.isEmpty() ? text : text + " | " + document);
+                });
     }
 };
 
@@ -258,8 +260,10 @@ private slots:
                                  .arg(failed))
                      .size(),
                  1);
-        QCOMPARE(_notifications.filter(QStringLiteral(" successfully downloaded to %1/Inbox").arg(_fetchFolder)).size(),
-                 2);
+        QCOMPARE(
+            _notifications.filter(QStringLiteral(" successfully downloaded to %1/Inbox | %1/Inbox/").arg(_fetchFolder))
+                .size(),
+            2);
     }
 
     // A link where documents go fails those documents alone: they are not reported transferred and stay

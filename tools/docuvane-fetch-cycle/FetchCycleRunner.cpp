@@ -29,11 +29,14 @@ FetchCycleRunner::FetchCycleRunner()
     : _services(this, true) {
     connect(&_services, &DVFetchWebServices::documentDownloaded, this,
             [this](const QVariantMap&, bool succeeded) { ++(succeeded ? _downloaded : _failed); });
-    // The user hears of a run as of the client's own cycles.
-    connect(&_services, &DVFetchWebServices::notificationReported, this,
-            [](const QString& title, const QString& informativeText) {
-                UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, informativeText});
-            });
+    // The user hears of a run as of the client's own cycles, but without a document to show: the runner
+    // is gone before anyone could click. Handed over at once, so that the wait before the exit sees each.
+    connect(
+        &_services, &DVFetchWebServices::notificationReported, this,
+        [](const QString& title, const QString& informativeText) {
+            UserNotificationCenter::defaultUserNotificationCenter().deliverNotification({title, informativeText});
+        },
+        Qt::DirectConnection);
 }
 
 int FetchCycleRunner::run() {

@@ -64,5 +64,10 @@ int main(int argc, char** argv) {
     DVDocumentWriter::removeStaleTemporaryFilesInBackground(ClientSettings::shared().fetchFolderPath());
 
     FetchCycleRunner runner;
-    return runner.run();
+    const int status = runner.run();
+    // The last notifications are still on their way to the service; leaving now would drop them. A quit
+    // request does not wait.
+    if (QuitSignals::lastSignal() == 0)
+        UserNotificationCenter::defaultUserNotificationCenter().waitForDeliveries(2000);
+    return status;
 }
