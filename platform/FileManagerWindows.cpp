@@ -1,11 +1,12 @@
 #include "FileManagerWindows.h"
 
+#include "SessionBus.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDir>
-#include <QFileInfo>
 #include <QUrl>
 
 namespace {
@@ -15,15 +16,6 @@ const QString kPath = QStringLiteral("/org/freedesktop/FileManager1");
 const QString kInterface = QStringLiteral("org.freedesktop.FileManager1");
 const QString kProperty = QStringLiteral("OpenWindowsWithLocations");
 const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-
-// Without an address, asking for the session bus would start an autolaunch attempt.
-QDBusConnection sessionBusIfAny() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
-        (!runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"))))
-        return QDBusConnection::sessionBus();
-    return QDBusConnection(QStringLiteral("no session bus")); // never connected
-}
 
 // The URIs of every window in an a{sas} value, however the bus handed it over; none when it has another type.
 QStringList locationsIn(const QVariant& value) {
@@ -52,7 +44,7 @@ QStringList locationsIn(const QVariant& value) {
 } // namespace
 
 FileManagerWindows::FileManagerWindows(QObject* parent)
-    : FileManagerWindows(sessionBusIfAny(), parent) {}
+    : FileManagerWindows(SessionBus::connectionIfAny(), parent) {}
 
 FileManagerWindows::FileManagerWindows(const QDBusConnection& bus, QObject* parent)
     : QObject(parent)

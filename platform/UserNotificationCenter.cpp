@@ -2,6 +2,7 @@
 
 #include "Bundle.h"
 #include "MainThread.h"
+#include "SessionBus.h"
 #include "Workspace.h"
 
 #include <QCoreApplication>
@@ -28,14 +29,6 @@ const QString kDefaultAction = QStringLiteral("default");
 const QString kOpenFolderAction = QStringLiteral("open-folder");
 // Notifications whose actions are still answered; older ones are forgotten first.
 constexpr size_t kRememberedLimit = 1000;
-
-// The session bus is where the environment names it, or at the per-user runtime folder's "bus" socket.
-bool sessionBusAddressKnown() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
-}
 
 } // namespace
 
@@ -96,7 +89,7 @@ bool UserNotificationCenter::waitForDeliveries(int milliseconds) {
 void UserNotificationCenter::post(const UserNotification& notification) {
     // Without a bus address there is nothing to connect to; asking would only start an autolaunch attempt
     // (and D-Bus's connection thread) for every message.
-    if (!sessionBusAddressKnown()) {
+    if (!SessionBus::addressKnown()) {
         fallBack(notification);
         return;
     }
