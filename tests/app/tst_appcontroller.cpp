@@ -5,13 +5,12 @@
 #include "DVStatusImages.h"
 #include "DVStatusItem.h"
 #include "DVStatusWindow.h"
-#include "DevFaultInjector.h"
-#include "DevServerInstance.h"
 #include "FetchFolderService.h"
 #include "FetchScheduler.h"
 #include "PreferencesController.h"
 #include "TestFiles.h"
 #include "TestMain.h"
+#include "TestService.h"
 #include "Timer.h"
 #include "TrayPresenter.h"
 #include "Updater.h"
@@ -21,12 +20,8 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QDirIterator>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMenu>
 #include <QSemaphore>
-#include <QUrlQuery>
 #include <QWidgetAction>
 
 namespace {
@@ -49,24 +44,14 @@ class TestAppController : public QObject {
 
 private:
     std::unique_ptr<QTemporaryDir> _work;
-    std::unique_ptr<DevServerInstance> _server;
+    std::unique_ptr<TestService> _server;
     std::unique_ptr<AppController> _controller;
     QStringList _alerts;
     QString _folder;
 
     [[nodiscard]] bool startServer(qint64 destinationId = 2) {
-        return checksPass([&] {
-            DevServerOptions options;
-            options.documentsFolder = _work->path() + QStringLiteral("/documents");
-            QDir().mkpath(options.documentsFolder);
-            options.user = kUser;
-            options.password = kPassword;
-            options.destinationId = destinationId;
-            options.requestLogPath = _work->path() + QStringLiteral("/requests.jsonl");
-            _server = std::make_unique<DevServerInstance>(options);
-            QString problem;
-            QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
-        });
+        _server = std::make_unique<TestService>(_work->path(), kUser, kPassword, destinationId);
+        return _server->started();
     }
 
     void storeSettings(const QString& email, const QString& password) {
@@ -79,13 +64,6 @@ private:
         if (!password.isEmpty())
             domain.insert(QStringLiteral("password"), encryptPassword(password));
         settings().setPersistentDomain(domain, UserDefaults::standardDomainName());
-    }
-
-    [[nodiscard]] bool addDocuments(const QStringList& names) {
-        for (const QString& name : names)
-            if (!writeFile(_work->path() + QStringLiteral("/documents/") + name, name.toUtf8() + " content"))
-                return false;
-        return true;
     }
 
     AppController& launch(std::unique_ptr<Updater> updater = nullptr) {
@@ -107,20 +85,6 @@ private:
         return waitForState(1) && waitUntilIdle();
     }
 
-    // The operations the service was asked for, in order.
-    QStringList requests() const {
-        QStringList ops;
-        QFile log(_work->path() + QStringLiteral("/requests.jsonl"));
-        if (!log.open(QIODevice::ReadOnly))
-            return ops;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            if (!line.isEmpty())
-                ops.append(QUrlQuery(QUrl(QJsonDocument::fromJson(line).object().value("path").toString()).query())
-                               .queryItemValue(QStringLiteral("op")));
-        }
-        return ops;
-    }
-
     // Until the main coordinator has nothing left and the end of its work has been handled.
     [[nodiscard]] bool waitUntilIdle() {
         return checksPass([&] {
@@ -134,14 +98,7 @@ private:
         return checksPass([&] { QTRY_COMPARE_WITH_TIMEOUT(int(_controller->scheduler()->state()), state, 20000); });
     }
 
-    QStringList fetchedFiles() const {
-        QStringList files;
-        QDirIterator it(_folder, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files.append(QDir(_folder).relativeFilePath(it.next()));
-        files.sort();
-        return files;
-    }
+    QStringList fetchedFiles() const { return filesUnder(_folder); }
 
     DVStatusItem* item() const { return _controller->statusItem(); }
     QMenu* menu() const { return item()->menu(); }
@@ -191,7 +148,7 @@ private slots:
         QVERIFY(!isShown(controller.setupWindowController()->window()));
         TimerTestClock::advance(1);
         QVERIFY(isShown(controller.setupWindowController()->window()));
-        QVERIFY(requests().isEmpty());
+        QVERIFY(_server->requests().isEmpty());
     }
 
     // Credentials but no folder: state 4, the main timer stopped, and the folder looked at again after
@@ -211,7 +168,7 @@ private slots:
         QVERIFY(controller.scheduler()->checkForFolderTimer());
         QCOMPARE(controller.scheduler()->checkForFolderTimer()->timeInterval(), 300.0);
         QVERIFY(!controller.scheduler()->checkForFolderTimer()->repeats());
-        QVERIFY(requests().isEmpty());
+        QVERIFY(_server->requests().isEmpty());
         if (folderBack)
             QDir().mkpath(_folder);
         controller.dropboxMissingWarning()->showWindow();
@@ -227,10 +184,10 @@ private slots:
         QVERIFY(controller.scheduler()->timer() && controller.scheduler()->timer()->isValid());
         QVERIFY(waitForState(1));
         QVERIFY(waitUntilIdle());
-        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), 1);
+        QCOMPARE(_server->requests().count(QStringLiteral("docstotransfer")), 1);
         TimerTestClock::advance(14400);
         QVERIFY(waitUntilIdle());
-        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), 2);
+        QCOMPARE(_server->requests().count(QStringLiteral("docstotransfer")), 2);
     }
 
     // What the account lookup of the first cycle makes of the state.
@@ -259,11 +216,8 @@ private slots:
         QFETCH(QStringList, files);
         _server->stop();
         QVERIFY(startServer(destinationId));
-        QVERIFY(addDocuments({QStringLiteral("Bank/statement.pdf"), QStringLiteral("letter.txt")}));
-        if (!fault.isEmpty()) {
-            QString problem;
-            QVERIFY2(_server->faults().add(fault, &problem), qPrintable(problem));
-        }
+        QVERIFY(_server->addDocuments({QStringLiteral("Bank/statement.pdf"), QStringLiteral("letter.txt")}));
+        QVERIFY(fault.isEmpty() || _server->addFault(fault));
         storeSettings(kUser, password);
         QDir().mkpath(_folder);
         AppController& controller = launch();
@@ -280,7 +234,7 @@ private slots:
             QVERIFY(controller.scheduler()->lastError().contains(QStringLiteral("Out of order")));
         }
         if (state == 2) // the account step behind the failed login never ran
-            QVERIFY(!requests().contains(QStringLiteral("accountinfo")));
+            QVERIFY(!_server->requests().contains(QStringLiteral("accountinfo")));
     }
 
     void accountReplyWithTheFolderGoneIsState4() {
@@ -339,19 +293,18 @@ private slots:
     void wakeFromSleep() {
         QFETCH(bool, duringDownload);
         QFETCH(bool, timerStopped);
-        QVERIFY(addDocuments({QStringLiteral("slow.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("slow.pdf")}));
         storeSettings(kUser, kPassword);
         QDir().mkpath(_folder);
         if (duringDownload) {
-            QString problem;
-            QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":3})", &problem));
+            QVERIFY(_server->addFault(R"({"op":"download","fault":"stall","seconds":3})"));
         }
         AppController& controller = launch();
         if (duringDownload)
-            QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(_server->requests().contains(QStringLiteral("download")), 20000);
         else
             QVERIFY(waitUntilIdle());
-        const int cyclesBefore = int(requests().count(QStringLiteral("docstotransfer")));
+        const int cyclesBefore = int(_server->requests().count(QStringLiteral("docstotransfer")));
         QCOMPARE(controller.scheduler()->isCheckingForDocuments(), duringDownload);
         if (timerStopped)
             controller.scheduler()->stop();
@@ -359,7 +312,7 @@ private slots:
         QVERIFY(waitUntilIdle());
         QVERIFY(!controller.scheduler()->reCheckForDocuments());
         const bool again = duringDownload && !timerStopped;
-        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), cyclesBefore + (again ? 1 : 0));
+        QCOMPARE(_server->requests().count(QStringLiteral("docstotransfer")), cyclesBefore + (again ? 1 : 0));
         if (!timerStopped) // the document is there, whichever cycle brought it
             QCOMPARE(fetchedFiles(), QStringList{QStringLiteral("Inbox/slow.pdf")});
         QCOMPARE(item()->progressMessage(), QStringLiteral("Download Complete"));
@@ -410,12 +363,11 @@ private slots:
         AppController& controller = *_controller;
         FetchScheduler* scheduler = controller.scheduler();
         DVFetchWebServices* watcherServices = controller.windowWatcher()->webServices();
-        QVERIFY(addDocuments({QStringLiteral("new.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("new.pdf")}));
         if (cycleRunning) {
-            QString problem;
-            QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":3})", &problem));
+            QVERIFY(_server->addFault(R"({"op":"download","fault":"stall","seconds":3})"));
             scheduler->checkForDocumentsNow();
-            QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(_server->requests().contains(QStringLiteral("download")), 20000);
         }
         const QString newPath = _work->path() + QStringLiteral("/Documents/Docuvane Fetch");
         std::atomic<int> busyAtMove{-1};
@@ -456,7 +408,7 @@ private slots:
     void folderMovedInThePreferences() {
         QFETCH(int, renameFailures);
         QFETCH(bool, moved);
-        QVERIFY(addDocuments({QStringLiteral("Bank/statement.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("Bank/statement.pdf")}));
         QVERIFY(launchSignedIn());
         AppController& controller = *_controller;
         const QString newPath = _work->path() + QStringLiteral("/Documents/Docuvane Fetch");
@@ -484,13 +436,12 @@ private slots:
 
     // Opening the menu: the rows at their indices, one account lookup per idle opening.
     void menuRows() {
-        QVERIFY(addDocuments({QStringLiteral("slow.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("slow.pdf")}));
         storeSettings(kUser, kPassword);
         QDir().mkpath(_folder);
-        QString problem;
-        QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":2})", &problem));
+        QVERIFY(_server->addFault(R"({"op":"download","fault":"stall","seconds":2})"));
         AppController& controller = launch();
-        QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(_server->requests().contains(QStringLiteral("download")), 20000);
         QVERIFY(controller.scheduler()->isCheckingForDocuments());
         const int fixed = int(menu()->actions().size());
 
@@ -505,7 +456,7 @@ private slots:
         QCOMPARE(menu()->actions().size(), fixed + 2);
 
         QVERIFY(waitUntilIdle());
-        const qsizetype lookups = requests().count(QStringLiteral("accountinfo"));
+        const qsizetype lookups = _server->requests().count(QStringLiteral("accountinfo"));
         openMenu(); // just after the cycle: the rows go, no lookup
         QCOMPARE(menu()->actions().size(), fixed);
         QCOMPARE(indexOf(item()->progressItem()), -1);
@@ -513,30 +464,30 @@ private slots:
         QVERIFY(!item()->action(DVStatusItem::Entry::Status)->isEnabled());          // state 1
         QVERIFY(!item()->action(DVStatusItem::Entry::CheckForUpdates)->isEnabled()); // no update feed
         QVERIFY2(item()->toolTip().endsWith(": 1 new document"), qPrintable(item()->toolTip()));
-        QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups);
+        QCOMPARE(_server->requests().count(QStringLiteral("accountinfo")), lookups);
 
         openMenu(); // idle: the destination row and one lookup
         QCOMPARE(indexOf(item()->destinationItem()), 6);
         QCOMPARE(item()->destinationItem()->text(), QStringLiteral("Getting Account Info..."));
         QTRY_COMPARE(indexOf(item()->destinationItem()), -1);
         QVERIFY(waitUntilIdle());
-        QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups + 1);
+        QCOMPARE(_server->requests().count(QStringLiteral("accountinfo")), lookups + 1);
         openMenu();
         QVERIFY(waitUntilIdle());
         QTRY_COMPARE(indexOf(item()->destinationItem()), -1);
-        QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups + 2);
+        QCOMPARE(_server->requests().count(QStringLiteral("accountinfo")), lookups + 2);
         QCOMPARE(menu()->actions().size(), fixed);
 
         QDir(_folder).removeRecursively(); // no lookup for a missing folder
         openMenu();
         QCOMPARE(indexOf(item()->destinationItem()), -1);
-        QCOMPARE(requests().count(QStringLiteral("accountinfo")), lookups + 2);
+        QCOMPARE(_server->requests().count(QStringLiteral("accountinfo")), lookups + 2);
     }
 
     void checkForDocumentsFromTheMenu() {
         QVERIFY(launchSignedIn());
         AppController& controller = *_controller;
-        QVERIFY(addDocuments({QStringLiteral("new.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("new.pdf")}));
         item()->action(DVStatusItem::Entry::CheckForDocuments)->trigger();
         QVERIFY(controller.scheduler()->isCheckingForDocuments());
         QCOMPARE(item()->progressMessage(), QStringLiteral("Download Starting"));
@@ -551,13 +502,12 @@ private slots:
     void windowWatcherCycle() {
         QVERIFY(launchSignedIn());
         AppController& controller = *_controller;
-        QVERIFY(addDocuments({QStringLiteral("seen.pdf")}));
-        QString problem;
-        QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":1})", &problem));
+        QVERIFY(_server->addDocuments({QStringLiteral("seen.pdf")}));
+        QVERIFY(_server->addFault(R"({"op":"download","fault":"stall","seconds":1})"));
         controller.windowWatcher()->webServices()->fire(false);
         QVERIFY(controller.scheduler()->isCheckingForDocuments());
-        QTRY_VERIFY_WITH_TIMEOUT(requests().contains(QStringLiteral("download")), 20000);
-        const qsizetype cycles = requests().count(QStringLiteral("docstotransfer"));
+        QTRY_VERIFY_WITH_TIMEOUT(_server->requests().contains(QStringLiteral("download")), 20000);
+        const qsizetype cycles = _server->requests().count(QStringLiteral("docstotransfer"));
         controller.scheduler()->receiveWakeNote();
         QVERIFY(!controller.scheduler()->reCheckForDocuments());
         QTRY_VERIFY_WITH_TIMEOUT(!controller.scheduler()->isCheckingForDocuments(), 20000);
@@ -568,7 +518,7 @@ private slots:
         QVERIFY(item()->action(DVStatusItem::Entry::CheckForDocuments)->isEnabled());
         QCOMPARE(indexOf(item()->progressItem()), -1);
         QVERIFY(waitUntilIdle());
-        QCOMPARE(requests().count(QStringLiteral("docstotransfer")), cycles);
+        QCOMPARE(_server->requests().count(QStringLiteral("docstotransfer")), cycles);
     }
 
     // The icon: state 1 or not, the black-and-white setting, and a dark appearance, which asks for the
@@ -623,21 +573,16 @@ private slots:
             QVERIFY(writeFile(_work->path() + QStringLiteral("/documents/") + name, QByteArray(4 << 20, 'd')));
         storeSettings(kUser, kPassword);
         QDir().mkpath(_folder);
-        QString problem;
-        QVERIFY(_server->faults().add(R"({"op":"download","fault":"stall","seconds":20,"count":10})", &problem));
+        QVERIFY(_server->addFault(R"({"op":"download","fault":"stall","seconds":20,"count":10})"));
         AppController& controller = launch();
-        QTRY_COMPARE_WITH_TIMEOUT(requests().count(QStringLiteral("download")), 10, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(_server->requests().count(QStringLiteral("download")), 10, 20000);
         QElapsedTimer clock;
         clock.start();
         controller.applicationWillTerminate();
         // Bounded only to tell a quit from waiting for the stalled transfers on a loaded machine.
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-        QDirIterator it(_folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        QStringList left;
-        while (it.hasNext())
-            left.append(it.next());
-        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(','))));
-        QCOMPARE(requests().count(QStringLiteral("docstransferred")), 0);
+        QCOMPARE(filesUnder(_folder, QDir::Hidden), QStringList());
+        QCOMPARE(_server->requests().count(QStringLiteral("docstransferred")), 0);
     }
 };
 

@@ -1,10 +1,10 @@
 #include "DVFetchWebServices.h"
 #include "DVFetchWindowWatcher.h"
 #include "DVPasswordCipher.h"
-#include "DevServerInstance.h"
 #include "TestFiles.h"
 #include "TestMain.h"
 #include "TestRows.h"
+#include "TestService.h"
 #include "Timer.h"
 #include "UserDefaults.h"
 #include "UserNotificationCenter.h"
@@ -12,9 +12,6 @@
 #include "X11TestWindows.h"
 
 #include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QUrlQuery>
 
 #include <atomic>
 #include <memory>
@@ -246,35 +243,15 @@ private slots:
         X11TestWindows x;
         QVERIFY2(x.isConnected(), "no X server: run under xvfb-run");
         QVERIFY(x.waitForWindowManager());
-        DevServerOptions options;
-        options.documentsFolder = _work->filePath(QStringLiteral("documents"));
-        QDir().mkpath(options.documentsFolder);
-        options.user = QStringLiteral("anna@example.com");
-        options.password = QStringLiteral("pw");
-        options.requestLogPath = _work->filePath(QStringLiteral("requests.jsonl"));
-        options.statePath = _work->filePath(QStringLiteral("state.json"));
-        DevServerInstance server(options);
-        QString problem;
-        QCOMPARE(server.start(&problem), DevServerInstance::Failure::None);
+        TestService server(_work->path(), QStringLiteral("anna@example.com"), QStringLiteral("pw"));
+        QVERIFY(server.started());
         settings().setValue(server.baseUrl(), QStringLiteral("DocuvaneServerURL"));
-        settings().setValue(options.user, QStringLiteral("email"));
-        settings().setValue(encryptPassword(options.password), QStringLiteral("password"));
+        settings().setValue(server.options().user, QStringLiteral("email"));
+        settings().setValue(encryptPassword(server.options().password), QStringLiteral("password"));
 
         // The watcher as the client makes it: the real window list and the real coordinator.
         _watcher = std::make_unique<DVFetchWindowWatcher>(_controller.get());
         _controller->watcher = _watcher.get();
-        const auto requestedOperations = [&] {
-            QStringList ops;
-            QFile log(options.requestLogPath);
-            if (log.open(QIODevice::ReadOnly)) {
-                for (const QByteArray& line : log.readAll().split('\n')) {
-                    const QString path = QJsonDocument::fromJson(line).object().value("path").toString();
-                    if (!path.isEmpty())
-                        ops << QUrlQuery(QUrl(path).query()).queryItemValue(QStringLiteral("op"));
-                }
-            }
-            return ops;
-        };
 
         x.create(X11TestWindows::Shape{"org.gnome.Nautilus", QByteArray("Docuvane Fetch"), std::nullopt, {}});
         x.create(X11TestWindows::Shape{"firefox-esr", QByteArray("Docuvane Fetch - Web"), std::nullopt, {}});
@@ -287,7 +264,7 @@ private slots:
         QTRY_VERIFY(WindowList::onScreenWindows().value_or(Windows()).value(0).windowId == folder);
         TimerTestClock::advance(DVFetchWindowWatcher::kDefaultInterval);
         QCOMPARE(_controller->starts.load(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(requestedOperations().contains(QStringLiteral("docstotransfer")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(server.requests().contains(QStringLiteral("docstotransfer")), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(_controller->finished, 1, 30000);
         QCOMPARE(_watcher->webServices()->queue().operationCount(), 0);
         server.stop();

@@ -3,18 +3,12 @@
 #include "DVLoginOperation.h"
 #include "DVPasswordCipher.h"
 #include "DevDocumentStore.h"
-#include "DevFaultInjector.h"
-#include "DevServerInstance.h"
 #include "ScriptedHttpServer.h"
 #include "TestFiles.h"
 #include "TestMain.h"
+#include "TestService.h"
 #include "TestTiming.h"
 #include "UserDefaults.h"
-
-#include <QDirIterator>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QUrlQuery>
 
 #include <atomic>
 #include <mutex>
@@ -92,73 +86,23 @@ class TestFetchWebServices : public QObject {
 
 private:
     std::unique_ptr<QTemporaryDir> _work;
-    std::unique_ptr<DevServerInstance> _server;
+    std::unique_ptr<TestService> _server;
     QStringList _notifications;
     QString _fetchFolder;
 
     [[nodiscard]] bool startServer(qint64 destinationId = 2) {
-        return checksPass([&] {
-            DevServerOptions options;
-            options.documentsFolder = _work->path() + QStringLiteral("/documents");
-            options.user = kUser;
-            options.password = kPassword;
-            options.destinationId = destinationId;
-            options.requestLogPath = _work->path() + QStringLiteral("/requests.jsonl");
-            options.statePath = _work->path() + QStringLiteral("/state.json");
-            _server = std::make_unique<DevServerInstance>(options);
-            QString problem;
-            QCOMPARE(_server->start(&problem), DevServerInstance::Failure::None);
-            settings().setValue(_server->baseUrl(), QStringLiteral("DocuvaneServerURL"));
-        });
-    }
-
-    [[nodiscard]] bool addDocuments(const QStringList& names) {
-        return checksPass([&] {
-            for (const QString& name : names)
-                QVERIFY(writeFile(_work->path() + QStringLiteral("/documents/") + name, name.toUtf8() + " content"));
-        });
-    }
-
-    [[nodiscard]] bool fault(const QByteArray& json) {
-        return checksPass([&] {
-            QString problem;
-            QVERIFY2(_server->faults().add(json, &problem), qPrintable(problem));
-        });
+        _server = std::make_unique<TestService>(_work->path(), kUser, kPassword, destinationId);
+        if (!_server->started())
+            return false;
+        settings().setValue(_server->baseUrl(), QStringLiteral("DocuvaneServerURL"));
+        return true;
     }
 
     // The requests the service received, as "op ticket" lines ("op" alone for a login).
-    QStringList requests() const {
-        QStringList lines;
-        QFile log(_work->path() + QStringLiteral("/requests.jsonl"));
-        if (!log.open(QIODevice::ReadOnly))
-            return lines;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            if (line.isEmpty())
-                continue;
-            const QUrlQuery query(QUrl(QJsonDocument::fromJson(line).object().value("path").toString()).query());
-            QString entry = query.queryItemValue(QStringLiteral("op"));
-            if (query.hasQueryItem(QStringLiteral("ticket")))
-                entry += QLatin1Char(' ') + query.queryItemValue(QStringLiteral("ticket"));
-            lines.append(entry);
-        }
-        return lines;
-    }
+    QStringList requests() const { return _server->requests(true); }
+    QStringList requestedOperations() const { return _server->requests(); }
 
-    QStringList requestedOperations() const {
-        QStringList ops;
-        for (const QString& line : requests())
-            ops.append(line.section(QLatin1Char(' '), 0, 0));
-        return ops;
-    }
-
-    QStringList fetchedFiles() const {
-        QStringList files;
-        QDirIterator it(_fetchFolder, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files.append(QDir(_fetchFolder).relativeFilePath(it.next()));
-        files.sort();
-        return files;
-    }
+    QStringList fetchedFiles() const { return filesUnder(_fetchFolder); }
 
     QList<DevDocument> waitingDocuments() const {
         QList<DevDocument> waiting;
@@ -167,17 +111,7 @@ private:
         return waiting;
     }
 
-    // Temporary files anywhere under the fetch folder.
-    QStringList hiddenFiles() const {
-        QStringList files;
-        QDirIterator it(_fetchFolder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString name = QFileInfo(it.next()).fileName();
-            if (name.startsWith(QLatin1Char('.')))
-                files.append(name);
-        }
-        return files;
-    }
+    QStringList hiddenFiles() const { return hiddenFilesUnder(_fetchFolder); }
 
     QString storedTicket() const { return settings().valueForKey(QStringLiteral("ticket")).toString(); }
 
@@ -220,7 +154,7 @@ private slots:
     }
 
     void cycleWithoutTicketLogsInFirst() {
-        QVERIFY(addDocuments({QStringLiteral("Taxes/2023/scan 1.pdf"), QStringLiteral("report.txt")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("Taxes/2023/scan 1.pdf"), QStringLiteral("report.txt")}));
         RecordingOwner owner;
         RecordedServices services(_notifications, &owner, true);
         services.fire(false);
@@ -236,9 +170,9 @@ private slots:
     }
 
     void failedDownloadIsNotReportedTransferred() {
-        QVERIFY(addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf"), QStringLiteral("c.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf"), QStringLiteral("c.pdf")}));
         QVERIFY(signIn());
-        QVERIFY(fault(R"({"op":"download","fault":"drop","count":1})"));
+        QVERIFY(_server->addFault(R"({"op":"download","fault":"drop","count":1})"));
         RecordingOwner owner;
         RecordedServices services(_notifications, &owner, true);
         services.fire(false);
@@ -281,7 +215,7 @@ private slots:
         QFETCH(QString, link);
         QFETCH(int, transferred);
         QFETCH(QStringList, waiting);
-        QVERIFY(addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")}));
         QTemporaryDir outside;
         QVERIFY(writeFile(outside.path() + "/a.pdf", "a.pdf content"));
         QVERIFY(QDir().mkpath(QFileInfo(_fetchFolder + "/" + link).path()));
@@ -317,7 +251,7 @@ private slots:
         QFETCH(qint64, destination);
         _server->stop();
         QVERIFY(startServer(destination));
-        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("a.pdf")}));
         QVERIFY(signIn());
         RecordingOwner owner;
         RecordedServices services(_notifications, &owner, true);
@@ -346,7 +280,7 @@ private slots:
     }
 
     void expiredTicketAtAccountStepLogsInAgainOnly() {
-        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("a.pdf")}));
         settings().setValue(QStringLiteral("stale"), QStringLiteral("ticket"));
         RecordingOwner owner;
         RecordedServices services(_notifications, &owner, true);
@@ -364,11 +298,11 @@ private slots:
     }
 
     void expiredTicketAtListStepRunsAWholeNewCycle() {
-        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("a.pdf")}));
         QVERIFY(signIn());
         const QString firstTicket = storedTicket();
-        QVERIFY(
-            fault(QStringLiteral(R"({"op":"docstotransfer","fault":"exception","text":"%1"})").arg(kExpired).toUtf8()));
+        QVERIFY(_server->addFault(
+            QStringLiteral(R"({"op":"docstotransfer","fault":"exception","text":"%1"})").arg(kExpired).toUtf8()));
         RecordingOwner owner;
         RecordedServices services(_notifications, &owner, true);
         services.fire(false);
@@ -395,7 +329,7 @@ private slots:
         QFETCH(QString, reply);
         QVERIFY(signIn());
         // The service refuses the ticket again right after the new login.
-        QVERIFY(fault(
+        QVERIFY(_server->addFault(
             QStringLiteral(R"({"op":"accountinfo","fault":"exception","count":2,"text":"%1"})").arg(reply).toUtf8()));
         RecordingOwner owner;
         RecordedServices services(_notifications, &owner, true);
@@ -407,7 +341,7 @@ private slots:
         QCOMPARE(owner.events().last(), QStringLiteral("finished"));
 
         // The next chain may recover again.
-        QVERIFY(fault(
+        QVERIFY(_server->addFault(
             QStringLiteral(R"({"op":"accountinfo","fault":"exception","count":1,"text":"%1"})").arg(reply).toUtf8()));
         services.fire(false);
         QVERIFY(waitUntilIdle(services, &owner, 2));
@@ -416,7 +350,7 @@ private slots:
     }
 
     void failedListStopsTheChain() {
-        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("a.pdf")}));
         QVERIFY(signIn());
         RecordingOwner owner;
         RecordedServices services(_notifications, &owner, true);
@@ -425,7 +359,7 @@ private slots:
         QCOMPARE(fetchedFiles(), QStringList{"Inbox/a.pdf"});
 
         // The old list still names a.pdf: the download step must not run over it again.
-        QVERIFY(fault(
+        QVERIFY(_server->addFault(
             R"({"op":"docstotransfer","fault":"exception","text":"com.docuvane.common.exception.DatabaseException:Try later"})"));
         const qsizetype before = requests().size();
         _notifications.clear();
@@ -437,7 +371,7 @@ private slots:
 
     void garbledListIsNotAnnouncedAsEmpty() {
         QVERIFY(signIn());
-        QVERIFY(fault(R"({"op":"docstotransfer","fault":"http500"})"));
+        QVERIFY(_server->addFault(R"({"op":"docstotransfer","fault":"http500"})"));
         RecordingOwner owner;
         RecordedServices services(_notifications, &owner, true);
         services.fire(true);
@@ -466,7 +400,7 @@ private slots:
 
     void notificationsOffStillReportsToTheOwner() {
         settings().setInteger(0, QStringLiteral("useGrowlNotifications"));
-        QVERIFY(addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")}));
         RecordingOwner owner;
         RecordedServices services(_notifications, &owner, true);
         services.fire(true);
@@ -495,7 +429,7 @@ private slots:
     }
 
     void coordinatorWithoutDownloadRoleNeverReportsTheEnd() {
-        QVERIFY(addDocuments({QStringLiteral("a.pdf")}));
+        QVERIFY(_server->addDocuments({QStringLiteral("a.pdf")}));
         RecordingOwner owner;
         DVFetchWebServices services(&owner, false);
         services.fire(false);

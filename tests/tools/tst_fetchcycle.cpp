@@ -6,7 +6,6 @@
 #include "TestRows.h"
 #include "UserDefaults.h"
 
-#include <QDirIterator>
 #include <QRegularExpression>
 #include <QUrlQuery>
 
@@ -94,16 +93,7 @@ private:
         return QUrlQuery(QUrl(QString::fromUtf8(request.target)).query()).queryItemValue(QStringLiteral("op"));
     }
 
-    QStringList hiddenFiles() const {
-        QStringList files;
-        QDirIterator it(fetchFolder(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString name = QFileInfo(it.next()).fileName();
-            if (name.startsWith(QLatin1Char('.')))
-                files.append(name);
-        }
-        return files;
-    }
+    QStringList hiddenFiles() const { return hiddenFilesUnder(fetchFolder()); }
 
 private slots:
     // The scripted service's threads start before any child process does: under ThreadSanitizer a process
@@ -293,7 +283,6 @@ private slots:
         QVERIFY2(log.contains("(UserDefaults:load) Error The settings file ") && log.contains(" is damaged"),
                  log.constData());
     }
-
 };
 
 DV_TEST_GUILESS_MAIN(TestFetchCycle)
