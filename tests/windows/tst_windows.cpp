@@ -666,7 +666,6 @@ private slots:
 
     void missingMessage_data() {
         QTest::addColumn<QString>("path");
-        QTest::newRow("the default place") << "/home/anna/Desktop/Docuvane Fetch";
         QTest::newRow("a path holding the placeholder") << "/srv/50%@/Docuvane Fetch";
         QTest::newRow("no stored path") << "";
     }
