@@ -33,21 +33,17 @@ public:
     // What a report may read from the settings at the moment it arrives.
     std::function<QString()> snapshot = [] { return QString(); };
     bool automaticChecks = false;
+    // A report, with what the settings held when it arrived.
+    void note(const char* report) { events << QLatin1String(report) + ' ' + snapshot(); }
 
     void setupComplete(DVSetupWindowController*) override { events << QStringLiteral("setupComplete"); }
-    void authenticationComplete(AuthenticationController*) override {
-        events << QStringLiteral("authenticationComplete ") + snapshot();
-    }
+    void authenticationComplete(AuthenticationController*) override { note("authenticationComplete"); }
     void dropboxFolderChanged(const QString& oldPath, const QString& newPath) override {
         events << QStringLiteral("folderChanged %1 -> %2 (%3)").arg(oldPath, newPath, snapshot());
     }
-    void addToLaunchAtLogin(QObject*) override { events << QStringLiteral("addToLaunchAtLogin ") + snapshot(); }
-    void removeFromLaunchAtLogin(QObject*) override {
-        events << QStringLiteral("removeFromLaunchAtLogin ") + snapshot();
-    }
-    void useBlackAndWhiteMenuBarIcons(QObject*) override {
-        events << QStringLiteral("useBlackAndWhiteMenuBarIcons ") + snapshot();
-    }
+    void addToLaunchAtLogin(QObject*) override { note("addToLaunchAtLogin"); }
+    void removeFromLaunchAtLogin(QObject*) override { note("removeFromLaunchAtLogin"); }
+    void useBlackAndWhiteMenuBarIcons(QObject*) override { note("useBlackAndWhiteMenuBarIcons"); }
     void dropboxFolderMoved(const QString& newPath) override { events << QStringLiteral("moved ") + newPath; }
     void dropboxFolderSelected(const QString& path) override { events << QStringLiteral("selected ") + path; }
     void dropboxFolderRemind() override { events << QStringLiteral("remind"); }

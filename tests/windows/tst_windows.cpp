@@ -10,6 +10,7 @@
 #include "PreferencesController.h"
 #include "TestFiles.h"
 #include "TestMain.h"
+#include "TestRows.h"
 #include "UserDefaults.h"
 #include "WSLogger.h"
 #include "WindowTestSupport.h"
@@ -148,15 +149,12 @@ private slots:
         QTest::addColumn<bool>("nextEnabled");
         QTest::addColumn<QString>("expectedEmail");
         QTest::addColumn<QString>("expectedPassword");
-        QTest::newRow("filled in from the settings")
-            << kUser << kPassword << QString() << QString() << false << kUser << kPassword;
-        QTest::newRow("one edit, both filled")
-            << kUser << kPassword << "anna@example.org" << QString() << true << "anna@example.org" << kPassword;
-        QTest::newRow("password emptied") << kUser << kPassword << QString() << "" << false << kUser << "(none)";
-        QTest::newRow("only an address") << ""
-                                         << "" << kUser << QString() << false << kUser << "(none)";
-        QTest::newRow("both typed") << ""
-                                    << "" << kUser << "pässwörd" << true << kUser << "pässwörd";
+        const QString none;
+        row("filled in from the settings", kUser, kPassword, none, none, false, kUser, kPassword);
+        row("one edit, both filled", kUser, kPassword, "anna@example.org", none, true, "anna@example.org", kPassword);
+        row("password emptied", kUser, kPassword, none, "", false, kUser, "(none)");
+        row("only an address", "", "", kUser, none, false, kUser, "(none)");
+        row("both typed", "", "", kUser, "pässwörd", true, kUser, "pässwörd");
     }
 
     void setupNextFollowsEdits() {
@@ -193,13 +191,10 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("serviceAddress");
         QTest::addColumn<QString>("expectedPage");
-        QTest::addColumn<QString>("expectedStatus");
-        QTest::addColumn<bool>("red");
-        QTest::newRow("refused") << "wrong" << true << "account" << kRefused << true;
-        QTest::newRow("accepted") << kPassword << true << "location"
-                                  << "" << false;
-        QTest::newRow("no service address") << kPassword << false << "account"
-                                            << "the address of the Docuvane service" << true;
+        QTest::addColumn<QString>("expectedStatus"); // red when not empty
+        row("refused", "wrong", true, "account", kRefused);
+        row("accepted", kPassword, true, "location", "");
+        row("no service address", kPassword, false, "account", "the address of the Docuvane service");
     }
 
     void setupLogin() {
@@ -207,7 +202,6 @@ private slots:
         QFETCH(bool, serviceAddress);
         QFETCH(QString, expectedPage);
         QFETCH(QString, expectedStatus);
-        QFETCH(bool, red);
         if (!serviceAddress)
             settings().removeObjectForKey(QStringLiteral("DocuvaneServerURL"));
         DVSetupWindowController setup(&_delegate);
@@ -229,7 +223,7 @@ private slots:
         QCOMPARE(currentPage(setup), expectedPage);
         QVERIFY2(page->status().contains(expectedStatus), qPrintable(page->status()));
         QCOMPARE(page->status().isEmpty(), expectedStatus.isEmpty());
-        QCOMPARE(isRed(page->statusField()), red);
+        QCOMPARE(isRed(page->statusField()), !expectedStatus.isEmpty());
         QVERIFY(page->nextButton()->isEnabled());
         QCOMPARE(settings().valueForKey(QStringLiteral("ticket")).isValid(), expectedPage == "location");
         QVERIFY(_delegate.events.isEmpty());
@@ -287,16 +281,11 @@ private slots:
         QTest::addColumn<QString>("answer");
         // -1: no quit; otherwise the least time before it, in milliseconds.
         QTest::addColumn<int>("delay");
-        QTest::newRow("setup question, Quit") << "setup"
-                                              << "Quit" << 500;
-        QTest::newRow("setup question, Cancel") << "setup"
-                                                << "Cancel" << -1;
-        QTest::newRow("setup question, Escape") << "setup"
-                                                << "Escape" << -1;
-        QTest::newRow("authentication, Quit") << "authentication"
-                                              << "Quit" << 500;
-        QTest::newRow("missing folder, Quit") << "missing"
-                                              << "Quit" << 0;
+        row("setup question, Quit", "setup", "Quit", 500);
+        row("setup question, Cancel", "setup", "Cancel", -1);
+        row("setup question, Escape", "setup", "Escape", -1);
+        row("authentication, Quit", "authentication", "Quit", 500);
+        row("missing folder, Quit", "missing", "Quit", 0);
     }
 
     void quit() {
@@ -360,13 +349,10 @@ private slots:
     void setupFolderChoice_data() {
         QTest::addColumn<QString>("chosen"); // null: cancelled
         QTest::addColumn<QString>("expected");
-        QTest::newRow("a folder") << "/srv/shared"
-                                  << "/srv/shared/Docuvane Fetch";
-        QTest::newRow("with a trailing slash") << "/srv/shared/"
-                                               << "/srv/shared/Docuvane Fetch";
-        QTest::newRow("the root") << "/"
-                                  << "/Docuvane Fetch";
-        QTest::newRow("cancelled") << QString() << QString();
+        row("a folder", "/srv/shared", "/srv/shared/Docuvane Fetch");
+        row("with a trailing slash", "/srv/shared/", "/srv/shared/Docuvane Fetch");
+        row("the root", "/", "/Docuvane Fetch");
+        row("cancelled", QString(), QString());
     }
 
     void setupFolderChoice() {
@@ -442,11 +428,10 @@ private slots:
         QTest::addColumn<QString>("expectedStored");
         QTest::addColumn<QString>("expectedTicket"); // "new", "none" or "old"
         QTest::addColumn<QStringList>("expectedEvents");
-        QTest::newRow("accepted") << kPassword << true << "" << kPassword << "new"
-                                  << QStringList{"accountInfo anna@example.com"};
-        QTest::newRow("refused") << "wrong" << true << kRefused << kOldPassword << "none" << QStringList();
-        QTest::newRow("no service address")
-            << kPassword << false << "the address of the Docuvane service" << kOldPassword << "old" << QStringList();
+        const QString noAddress = QStringLiteral("the address of the Docuvane service");
+        row("accepted", kPassword, true, "", kPassword, "new", QStringList{"accountInfo anna@example.com"});
+        row("refused", "wrong", true, kRefused, kOldPassword, "none", QStringList());
+        row("no service address", kPassword, false, noAddress, kOldPassword, "old", QStringList());
     }
 
     void preferencesApply() {
@@ -456,7 +441,8 @@ private slots:
         QFETCH(QString, expectedStored);
         QFETCH(QString, expectedTicket);
         QFETCH(QStringList, expectedEvents);
-        settings().setValue(kUser, QStringLiteral("email"));
+        const QString oldEmail = QStringLiteral("someone@example.com");
+        settings().setValue(oldEmail, QStringLiteral("email"));
         settings().setValue(encryptPassword(kOldPassword), QStringLiteral("password"));
         settings().setValue(QStringLiteral("old-ticket"), QStringLiteral("ticket"));
         if (!serviceAddress)
@@ -467,6 +453,7 @@ private slots:
         auto* status = part<QLabel>(window, "_status");
         QCOMPARE(part<QLineEdit>(window, "_password")->text(), kOldPassword);
 
+        type(part<QLineEdit>(window, "_email"), kUser);
         type(part<QLineEdit>(window, "_password"), password);
         QTest::keyClick(part<QLineEdit>(window, "_password"), Qt::Key_Return);
         if (serviceAddress) {
@@ -484,52 +471,36 @@ private slots:
         QVERIFY(part<QPushButton>(window, "_apply")->isEnabled());
         QVERIFY(part<QPushButton>(window, "_revert")->isEnabled());
         QCOMPARE(storedPasswordText(), expectedStored);
-        QCOMPARE(settings().valueForKey(QStringLiteral("email")).toString(), kUser);
+        // Only what the service accepted is stored.
+        QCOMPARE(settings().valueForKey(QStringLiteral("email")).toString(),
+                 expectedTicket == "new" ? kUser : oldEmail);
         const QString ticket = settings().valueForKey(QStringLiteral("ticket")).toString();
         if (expectedTicket == "new")
             QVERIFY(!ticket.isEmpty() && ticket != "old-ticket");
         else
             QCOMPARE(ticket, expectedTicket == "old" ? QStringLiteral("old-ticket") : QString());
         QCOMPARE(_delegate.events, expectedEvents);
-    }
 
-    void preferencesRevertAfterApply() {
-        settings().setValue(QStringLiteral("someone@example.com"), QStringLiteral("email"));
-        settings().setValue(encryptPassword(kOldPassword), QStringLiteral("password"));
-        PreferencesController preferences(&_delegate);
-        preferences.showWindow();
-        QDialog* window = preferences.window();
-        type(part<QLineEdit>(window, "_email"), kUser);
-        type(part<QLineEdit>(window, "_password"), kPassword);
-        QTest::mouseClick(part<QPushButton>(window, "_apply"), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(storedPasswordText(), kPassword, 20000);
-        QCOMPARE(settings().valueForKey(QStringLiteral("email")).toString(), kUser);
-
+        // Revert shows what the window opened with and stores nothing; shown again, it shows what is stored.
         QTest::mouseClick(part<QPushButton>(window, "_revert"), Qt::LeftButton);
-        QCOMPARE(part<QLineEdit>(window, "_email")->text(), QStringLiteral("someone@example.com"));
+        QCOMPARE(part<QLineEdit>(window, "_email")->text(), oldEmail);
         QCOMPARE(part<QLineEdit>(window, "_password")->text(), kOldPassword);
-        QCOMPARE(part<QLabel>(window, "_status")->text(), QString());
-        // Revert shows; it stores nothing.
-        QCOMPARE(storedPasswordText(), kPassword);
-        // Shown again, the window starts from what is stored now.
+        QCOMPARE(status->text(), QString());
+        QCOMPARE(storedPasswordText(), expectedStored);
         window->hide();
         preferences.showWindow();
-        QCOMPARE(part<QLineEdit>(window, "_password")->text(), kPassword);
+        QCOMPARE(part<QLineEdit>(window, "_password")->text(), expectedStored);
     }
 
     void preferencesFolderMove_data() {
         QTest::addColumn<QString>("chosen"); // null: chooser cancelled
         QTest::addColumn<QString>("answer"); // empty: no question expected
         QTest::addColumn<bool>("moves");
-        QTest::newRow("the current folder's parent") << QDir::homePath() + "/Desktop"
-                                                     << "" << false;
-        QTest::newRow("another folder, Move") << "/srv/shared"
-                                              << "Move" << true;
-        QTest::newRow("another folder, Cancel") << "/srv/shared"
-                                                << "Cancel" << false;
-        QTest::newRow("another folder, Escape") << "/srv/shared"
-                                                << "Escape" << false;
-        QTest::newRow("chooser cancelled") << QString() << "" << false;
+        row("the current folder's parent", QDir::homePath() + "/Desktop", "", false);
+        row("another folder, Move", "/srv/shared", "Move", true);
+        row("another folder, Cancel", "/srv/shared", "Cancel", false);
+        row("another folder, Escape", "/srv/shared", "Escape", false);
+        row("chooser cancelled", QString(), "", false);
     }
 
     void preferencesFolderMove() {
@@ -569,22 +540,14 @@ private slots:
         QTest::addColumn<QVariant>("before");
         QTest::addColumn<QVariant>("after");
         QTest::addColumn<QString>("event");
-        QTest::newRow("launch at login on")
-            << "_launchAtStartup"
-            << "addToLoginItems" << QVariant(qint64(0)) << QVariant(qint64(1)) << "addToLaunchAtLogin 1";
-        QTest::newRow("launch at login off")
-            << "_launchAtStartup"
-            << "addToLoginItems" << QVariant(qint64(1)) << QVariant(qint64(0)) << "removeFromLaunchAtLogin 0";
-        QTest::newRow("black-and-white on") << "_blackAndWhite"
-                                            << "useBlackAndWhiteMenuBarIcons" << QVariant(false) << QVariant(true)
-                                            << "useBlackAndWhiteMenuBarIcons true";
-        QTest::newRow("black-and-white off") << "_blackAndWhite"
-                                             << "useBlackAndWhiteMenuBarIcons" << QVariant(true) << QVariant(false)
-                                             << "useBlackAndWhiteMenuBarIcons false";
-        QTest::newRow("automatic checks on") << "_automaticallyCheckForUpdates"
-                                             << "" << QVariant(false) << QVariant(true) << "automaticChecks 1";
-        QTest::newRow("automatic checks off") << "_automaticallyCheckForUpdates"
-                                              << "" << QVariant(true) << QVariant(false) << "automaticChecks 0";
+        const QVariant no(false), yes(true), zero(qint64(0)), one(qint64(1));
+        const char* icons = "useBlackAndWhiteMenuBarIcons";
+        row("launch at login on", "_launchAtStartup", "addToLoginItems", zero, one, "addToLaunchAtLogin 1");
+        row("launch at login off", "_launchAtStartup", "addToLoginItems", one, zero, "removeFromLaunchAtLogin 0");
+        row("black-and-white on", "_blackAndWhite", icons, no, yes, "useBlackAndWhiteMenuBarIcons true");
+        row("black-and-white off", "_blackAndWhite", icons, yes, no, "useBlackAndWhiteMenuBarIcons false");
+        row("automatic checks on", "_automaticallyCheckForUpdates", "", no, yes, "automaticChecks 1");
+        row("automatic checks off", "_automaticallyCheckForUpdates", "", yes, no, "automaticChecks 0");
     }
 
     void preferencesCheckBoxes() {
@@ -632,11 +595,11 @@ private slots:
         QTest::addColumn<QString>("expectedStored");
         QTest::addColumn<QStringList>("expectedEvents");
         const QStringList complete{QStringLiteral("authenticationComplete ") + kPassword};
-        QTest::newRow("accepted") << kPassword << true << false << "" << kPassword << complete;
-        QTest::newRow("accepted after the close box") << kPassword << true << true << "" << kPassword << complete;
-        QTest::newRow("refused") << "wrong" << true << false << kRefused << kOldPassword << QStringList();
-        QTest::newRow("no service address")
-            << kPassword << false << false << "the address of the Docuvane service" << kOldPassword << QStringList();
+        const QString noAddress = QStringLiteral("the address of the Docuvane service");
+        row("accepted", kPassword, true, false, "", kPassword, complete);
+        row("accepted after the close box", kPassword, true, true, "", kPassword, complete);
+        row("refused", "wrong", true, false, kRefused, kOldPassword, QStringList());
+        row("no service address", kPassword, false, false, noAddress, kOldPassword, QStringList());
     }
 
     void authenticationLogin() {
@@ -677,33 +640,22 @@ private slots:
         QVERIFY(part<QPushButton>(window, "_quit")->isEnabled());
         QCOMPARE(storedPasswordText(), expectedStored);
         QCOMPARE(_delegate.events, expectedEvents);
-    }
-
-    void authenticationShownAgain() {
-        settings().setValue(kUser, QStringLiteral("email"));
-        AuthenticationController authentication(&_delegate);
-        authentication.showWindow();
-        QDialog* window = authentication.window();
-        auto* status = part<QLabel>(window, "_status");
-        QTest::keyClicks(part<QLineEdit>(window, "_password"), QStringLiteral("wrong"));
-        authentication.ok();
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(), kRefused, 20000);
-        QVERIFY(isRed(status));
-        window->close();
-
-        settings().setValue(QStringLiteral("bert@example.com"), QStringLiteral("email"));
-        authentication.showWindow();
-        QCOMPARE(part<QLineEdit>(window, "_email")->text(), QStringLiteral("bert@example.com"));
-        QCOMPARE(part<QLineEdit>(window, "_password")->text(), QString());
-        QCOMPARE(status->text(), kRefused);
-        QVERIFY(!isRed(status));
+        if (window->isVisible()) {
+            // Shown again: the stored address, no password, and the last status, no longer red.
+            window->close();
+            settings().setValue(QStringLiteral("bert@example.com"), QStringLiteral("email"));
+            authentication.showWindow();
+            QCOMPARE(part<QLineEdit>(window, "_email")->text(), QStringLiteral("bert@example.com"));
+            QCOMPARE(part<QLineEdit>(window, "_password")->text(), QString());
+            QVERIFY2(status->text().contains(expectedStatus), qPrintable(status->text()));
+            QVERIFY(!isRed(status));
+        }
     }
 
     // --- Missing folder warning ---
 
     void missingMessage_data() {
         QTest::addColumn<QString>("path");
-        QTest::newRow("the default place") << "/home/anna/Desktop/Docuvane Fetch";
         QTest::newRow("a path holding the placeholder") << "/srv/50%@/Docuvane Fetch";
         QTest::newRow("no stored path") << "";
     }
@@ -713,17 +665,10 @@ private slots:
         settings().setValue(path, QStringLiteral("dropboxFolderPath"));
         DVDropboxMissingWarning warning(&_delegate);
         warning.showWindow();
-        const QString expected =
-            QStringLiteral("Your Docuvane Fetch folder has been moved, deleted or renamed.  Docuvane Fetch will "
-                           "not work properly until it is restored to its original location and name.  It used to "
-                           "be located at:\r\r  ") +
-            path +
-            QStringLiteral(".\r\rTo restore it to its original location, click \"Quit\" below, and move it back to "
-                           "its original location.  You will then need to relaunch the Docuvane Fetch desktop "
-                           "application which is in you application folder.\r\rIf you would like to create a new "
-                           "Docuvane Fetch Folder, click \"Create New Docuvane Fetch Folder\"");
-        QCOMPARE(warning.message(), expected);
-        QCOMPARE(part<QLabel>(warning.window(), "_message")->text(), QString(expected).replace('\r', '\n'));
+        // The stored path goes in as it is, and the label shows the message's line breaks.
+        const QString message = warning.message();
+        QVERIFY2(message.contains("It used to be located at:\r\r  " + path + ".\r\rTo restore"), qPrintable(message));
+        QCOMPARE(part<QLabel>(warning.window(), "_message")->text(), QString(message).replace('\r', '\n'));
         QVERIFY(warning.window()->isVisible());
         QVERIFY(hasFixedSize(warning.window()));
     }
@@ -734,24 +679,20 @@ private slots:
         QTest::addColumn<QStringList>("expectedEvents");
         QTest::addColumn<QStringList>("expectedAlert");
         const QStringList none;
-        QTest::newRow("create, a place") << "_create"
-                                         << "/srv/shared" << QStringList{"moved /srv/shared/Docuvane Fetch"} << none;
-        QTest::newRow("create, a place that does not exist")
-            << "_create"
-            << "/no/such/place" << QStringList{"moved /no/such/place/Docuvane Fetch"} << none;
-        QTest::newRow("create, cancelled") << "_create" << QString() << none << none;
-        QTest::newRow("select, the fetch folder")
-            << "_select"
-            << "/srv/Docuvane Fetch" << QStringList{"selected /srv/Docuvane Fetch"} << none;
-        QTest::newRow("select, another letter case")
-            << "_select"
-            << "/srv/docuvane fetch" << none
-            << QStringList{"Docuvane Drop", "Invalid Docuvane Drop Folder: docuvane fetch"};
-        QTest::newRow("select, another name")
-            << "_select"
-            << "/srv/Documents" << none << QStringList{"Docuvane Drop", "Invalid Docuvane Drop Folder: Documents"};
-        QTest::newRow("select, cancelled") << "_select" << QString() << none << none;
-        QTest::newRow("remind me later") << "_remind" << QString() << QStringList{"remind"} << none;
+        const QString cancelled;
+        const auto invalid = [](const char* name) {
+            return QStringList{"Docuvane Drop", QStringLiteral("Invalid Docuvane Drop Folder: ") + name};
+        };
+        row("create, a place", "_create", "/srv/shared", QStringList{"moved /srv/shared/Docuvane Fetch"}, none);
+        row("create, a place that does not exist", "_create", "/no/such/place",
+            QStringList{"moved /no/such/place/Docuvane Fetch"}, none);
+        row("create, cancelled", "_create", cancelled, none, none);
+        row("select, the fetch folder", "_select", "/srv/Docuvane Fetch", QStringList{"selected /srv/Docuvane Fetch"},
+            none);
+        row("select, another letter case", "_select", "/srv/docuvane fetch", none, invalid("docuvane fetch"));
+        row("select, another name", "_select", "/srv/Documents", none, invalid("Documents"));
+        row("select, cancelled", "_select", cancelled, none, none);
+        row("remind me later", "_remind", cancelled, QStringList{"remind"}, none);
     }
 
     void missingChoices() {
@@ -784,9 +725,12 @@ private slots:
     // Status lines and messages carry the service's words and file names: shown as they are, never as markup.
     void textsShownAsTheyAre() {
         const QString markup = QStringLiteral("<b>x</b> &amp;");
-        SetupLikeWindows windows(&_delegate);
+        DVSetupWindowController setup(&_delegate);
+        PreferencesController preferences(&_delegate);
+        AuthenticationController authentication(&_delegate);
+        DVDropboxMissingWarning warning(&_delegate);
         QStringList checked;
-        for (QDialog* window : windows.all()) {
+        for (QDialog* window : {setup.window(), preferences.window(), authentication.window(), warning.window()}) {
             for (QLabel* label : window->findChildren<QLabel*>()) {
                 if (!label->objectName().contains(QRegularExpression("^_message$|^_status$|Status$")))
                     continue;
@@ -801,22 +745,6 @@ private slots:
         QVERIFY(informative);
         QCOMPARE(shownText(informative), QStringLiteral("Invalid Docuvane Drop Folder: ") + markup);
     }
-
-private:
-    struct SetupLikeWindows {
-        explicit SetupLikeWindows(QObject* delegate)
-            : setup(delegate)
-            , preferences(delegate)
-            , authentication(delegate)
-            , warning(delegate) {}
-        QList<QDialog*> all() const {
-            return {setup.window(), preferences.window(), authentication.window(), warning.window()};
-        }
-        DVSetupWindowController setup;
-        PreferencesController preferences;
-        AuthenticationController authentication;
-        DVDropboxMissingWarning warning;
-    };
 };
 
 DV_TEST_WIDGETS_MAIN(TestWindows)
