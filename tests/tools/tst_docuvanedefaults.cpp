@@ -1,5 +1,6 @@
 #include "DVPasswordCipher.h"
 #include "TestMain.h"
+#include "TestRows.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -41,8 +42,7 @@ private slots:
         QTest::addColumn<QStringList>("write");
         QTest::addColumn<QString>("printed");
         QTest::newRow("string") << QStringList{"email", "-string", "a b@example.com"} << "a b@example.com";
-        QTest::newRow("untyped is a string")
-            << QStringList{"DocuvaneServerURL", "http://127.0.0.1:9"} << "http://127.0.0.1:9";
+        row("untyped is a string", QStringList{"DocuvaneServerURL", "http://127.0.0.1:9"}, "http://127.0.0.1:9");
         QTest::newRow("int") << QStringList{"lastEventIdKey", "-int", "-12"} << "-12";
         QTest::newRow("float") << QStringList{"DVFFolderCheckInterval", "-float", "2.5"} << "2.5";
         QTest::newRow("bool YES") << QStringList{"Debug", "-bool", "YES"} << "1";
@@ -123,7 +123,6 @@ private slots:
         QCOMPARE(run({"read", kDomain, "ticket"}).status, 1);
         QCOMPARE(run({"delete", kDomain}).status, 0);
         QVERIFY(!QFile::exists(domainFile()));
-        QCOMPARE(run({"read", kDomain}).status, 1);
     }
 };
 

@@ -104,10 +104,7 @@ class TestWipeTool : public QObject {
         return process.exitCode();
     }
 
-    static QByteArray comm(qint64 pid) {
-        QFile file(QString("/proc/%1/comm").arg(pid));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
-    }
+    static QByteArray comm(qint64 pid) { return readFile(QString("/proc/%1/comm").arg(pid)).trimmed(); }
 
     [[nodiscard]] static bool startNamed(QProcess& process, const QString& program, const QStringList& prefix = {}) {
         return checksPass([&] {
@@ -132,12 +129,10 @@ class TestWipeTool : public QObject {
 
     // The command picks the first client of the user; another one (a second test run) would take its place.
     static bool onlyOurClientRuns(const QProcess& ours, uint uid) {
-        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-            QFile comm("/proc/" + pid + "/comm");
+        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs))
             if (pid.toLongLong() != ours.processId() && QFileInfo("/proc/" + pid).ownerId() == uid &&
-                comm.open(QIODevice::ReadOnly) && comm.readAll() == "Docuvane Fetch\n")
+                comm(pid.toLongLong()) == "Docuvane Fetch")
                 return false;
-        }
         return true;
     }
 
@@ -176,13 +171,12 @@ private slots:
             QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
         const auto remaining = [&] {
             return checksPass([&] {
-                QVERIFY(QFile::exists(fetchFolder() + "/Invoices/2024.pdf"));
                 QVERIFY(
                     SharedFileListUtilities().isInFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder())));
-                QVERIFY(QFile::exists(_home + "/notes.txt"));
-                QVERIFY(QFile::exists(_home + "/docuvane-fetch.desktop")); // named ours, but not among the launchers
-                QVERIFY(QFile::exists(_home + "/docuvane-fetch.d.svg/inside"));
-                QVERIFY(QFile::exists(_home + "/opt"));
+                // docuvane-fetch.desktop: named ours, but not among the launchers
+                for (const QString& kept : {"/Desktop/Docuvane Fetch/Invoices/2024.pdf", "/notes.txt",
+                                            "/docuvane-fetch.desktop", "/docuvane-fetch.d.svg/inside", "/opt"})
+                    QVERIFY2(QFile::exists(_home + kept), qPrintable(kept));
             });
         };
         QVERIFY(remaining());
@@ -278,10 +272,8 @@ private slots:
         QVERIFY(writeFile(config + "com.docuvane.Docuvane_Fetch.plist", "<plist><dict/></plist>"));
         QVERIFY(QFile::link(rootOnly + "/planted", config + "com.docuvane.DocuvaneFetch.plist.damaged"));
         QVERIFY(handOver(home, user));
-        QFile passwd("/etc/passwd");
-        QVERIFY(passwd.open(QIODevice::ReadOnly));
         QVERIFY(writeFile(base.path() + "/passwd",
-                          passwd.readAll() + "dvtest:x:4242:4242::" + QFile::encodeName(home) + ":/bin/sh\n"));
+                          readFile("/etc/passwd") + "dvtest:x:4242:4242::" + QFile::encodeName(home) + ":/bin/sh\n"));
         QVERIFY(copyProgram(builtTool(), product + "/Uninstall.app/Contents/MacOS/wipe_tool"));
         QVERIFY(::chmod(QFile::encodeName(installed).constData(), 0755) == 0);
         const QByteArray path = QFile::encodeName(product + "/" + changed);
@@ -369,8 +361,7 @@ private slots:
         qunsetenv("LD_LIBRARY_PATH");
 
         QVERIFY2(report.isEmpty() ? said.isEmpty() : said.contains(report), qPrintable(said));
-        QFile removal(record);
-        QCOMPARE(removal.open(QIODevice::ReadOnly) ? removal.readAll() : QByteArray(),
+        QCOMPARE(readFile(record),
                  removalAsked
                      ? QByteArray("remove --yes docuvane-fetch\n/usr/sbin:/usr/bin:/sbin:/bin\nnoninteractive\nnone\n")
                      : QByteArray());
@@ -399,10 +390,8 @@ private slots:
             QVERIFY(!QFileInfo::exists(report)); // a child that cannot become the user does nothing
             return;
         }
-        QFile file(report);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), "65534 65534 65534 65534 65534 65534 1 -1"); // all ids, one group, no way back
-        QVERIFY(!InvokingUser::runAsUser(4294967000u, [] {}));                // no such user
+        QCOMPARE(readFile(report), "65534 65534 65534 65534 65534 65534 1 -1"); // all ids, one group, no way back
+        QVERIFY(!InvokingUser::runAsUser(4294967000u, [] {}));                  // no such user
     }
 
     void invokingUser_data() {
