@@ -4,6 +4,7 @@
 #include "SharedFileListUtilities.h"
 #include "TestFiles.h"
 #include "TestMain.h"
+#include "TestRows.h"
 #include "UserDefaults.h"
 
 #include <QDirIterator>
@@ -88,21 +89,24 @@ class TestWipeTool : public QObject {
 
     [[nodiscard]] bool handOverHome() { return runner() == ::getuid() || handOver(_home, runner()); }
 
-    int run(const QString& program) {
-        if (!handOverHome())
-            return -1;
+    // Its status; -1 when it did not end normally.
+    static int runCommand(const QStringList& command, const QMap<QString, QString>& variables = {}) {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("SUDO_UID"); // never act for whoever started the tests
+        environment.remove("SUDO_UID"); // never act for whoever started the tests, unless told to
         environment.remove("PKEXEC_UID");
+        for (auto it = variables.cbegin(); it != variables.cend(); ++it)
+            environment.insert(it.key(), it.value());
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
-        const QStringList command = asRunner() << program;
         process.start(command.first(), command.mid(1));
         if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
             return -1;
         return process.exitCode();
     }
+
+    // The user's own run.
+    int run(const QString& program) { return handOverHome() ? runCommand(asRunner() << program) : -1; }
 
     static QByteArray comm(qint64 pid) { return readFile(QString("/proc/%1/comm").arg(pid)).trimmed(); }
 
@@ -186,8 +190,6 @@ private slots:
         QCOMPARE(run(QString("/proc/self/fd/%1").arg(toolFile)), 0);
         ::close(toolFile);
         QVERIFY(remaining());
-        prefixNamed.kill();
-        prefixNamed.waitForFinished();
     }
 
     // What a run leaves where the installation is not quite as it was made ("@H" is the home).
@@ -199,8 +201,8 @@ private slots:
             << "extra" << QStringList{"@P/README.txt"} << QStringList{"@P/Uninstall.app", "@P/Docuvane Fetch.app"};
         QTest::newRow("client bundle already removed")
             << "no client" << QStringList{} << QStringList{"@P", "@H/.config/autostart/docuvane-fetch.desktop"};
-        QTest::newRow("client bundle is a link")
-            << "link" << QStringList{"@H/elsewhere/data.txt"} << QStringList{"@P/Docuvane Fetch.app", "@P"};
+        row("client bundle is a link", "link", QStringList{"@H/elsewhere/data.txt"},
+            QStringList{"@P/Docuvane Fetch.app", "@P"});
         QTest::newRow("command outside a bundle")
             << "loose" << QStringList{"@H/opt/Docuvane Fetch.app", "@H/opt/tools/Contents/MacOS/wipe_tool"}
             << QStringList{};
@@ -244,14 +246,12 @@ private slots:
         QTest::addColumn<int>("mode");        // given to it, or 0 for the user to own it
         QTest::addColumn<QString>("tool");
         QTest::addColumn<bool>("removed");
-        const QString mounted = "/mnt/Docuvane Fetch/Uninstall.app/Contents/MacOS/wipe_tool";
-        QTest::newRow("root's alone") << "Uninstall.app" << 0755 << mounted << true;
-        QTest::newRow("bundle writable by its group") << "Uninstall.app" << 0775 << mounted << false;
-        QTest::newRow("command writable by others")
-            << "Uninstall.app/Contents/MacOS/wipe_tool" << 0757 << mounted << false;
-        QTest::newRow("product folder owned by the user") << "" << 0 << mounted << false;
-        QTest::newRow("in a temporary folder")
-            << "Uninstall.app" << 0755 << "@I/Docuvane Fetch/Uninstall.app/Contents/MacOS/wipe_tool" << false;
+        const QString command = "/Docuvane Fetch/Uninstall.app/Contents/MacOS/wipe_tool", mounted = "/mnt" + command;
+        row("root's alone", "Uninstall.app", 0755, mounted, true);
+        row("bundle writable by its group", "Uninstall.app", 0775, mounted, false);
+        row("command writable by others", "Uninstall.app/Contents/MacOS/wipe_tool", 0757, mounted, false);
+        row("product folder owned by the user", "", 0, mounted, false);
+        row("in a temporary folder", "Uninstall.app", 0755, "@I" + command, false);
     }
 
     void administratorRun() {
@@ -286,22 +286,14 @@ private slots:
         if (!onlyOurClientRuns(usersClient, user) || !onlyOurClientRuns(rootsClient, 0))
             QSKIP("another process named Docuvane Fetch runs");
 
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("SUDO_UID");
-        environment.insert("PKEXEC_UID", QString::number(user));
-        environment.insert("BASE", base.path());
-        environment.insert("TOOL", QString(tool).replace("@I", installed));
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c",
-                                  "mount --bind \"$BASE/passwd\" /etc/passwd && mount --bind \"$BASE/installed\" /mnt "
-                                  "&& getent passwd 4242 >/dev/null || exit 99; \"$TOOL\"; exit $(($? + 100))"});
-        QVERIFY(process.waitForFinished(120000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        if (process.exitCode() < 100) // the command's status, always 0, comes as 100
+        const int status = runCommand(
+            {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+             "mount --bind \"$BASE/passwd\" /etc/passwd && mount --bind \"$BASE/installed\" /mnt "
+             "&& getent passwd 4242 >/dev/null || exit 99; \"$TOOL\"; exit $(($? + 100))"},
+            {{"PKEXEC_UID", QString::number(user)}, {"BASE", base.path()}, {"TOOL", tool.replace("@I", installed)}});
+        if (status >= 0 && status < 100) // the command's status, always 0, comes as 100
             QSKIP("no private mount namespace with a test user here (unshare and mount need CAP_SYS_ADMIN)");
-        QCOMPARE(process.exitCode(), 100);
+        QCOMPARE(status, 100);
         QVERIFY2(!QFileInfo::exists(rootOnly + "/planted"), "root wrote through the user's link");
         QCOMPARE(askedToQuit(usersClient), removed);
         QVERIFY(!askedToQuit(rootsClient));
@@ -323,8 +315,8 @@ private slots:
         QTest::newRow("the package's") << owned << 0 << true << true << false << "removed the package docuvane-fetch";
         QTest::newRow("the package's, as the user") << owned << 0 << false << false << false << "only an administrator";
         QTest::newRow("the package's, removal fails") << owned << 100 << true << true << false << "status 100: E: x";
-        QTest::newRow("shared with another package")
-            << QByteArray("echo \"other, docuvane-fetch: $2\"") << 0 << true << true << false << "removed";
+        row("shared with another package", QByteArray("echo \"other, docuvane-fetch: $2\""), 0, true, true, false,
+            "removed");
         QTest::newRow("another package's") << QByteArray("echo \"other: $2\"") << 0 << false << false << true << "";
         QTest::newRow("no package's") << QByteArray("echo \"dpkg-query: no path found matching $2\" >&2; exit 1") << 0
                                       << false << false << true << "";
@@ -381,9 +373,8 @@ private slots:
             QByteArray text;
             for (const uid_t id : ids)
                 text += QByteArray::number(id) + " ";
-            QFile file(report);
-            if (file.open(QIODevice::WriteOnly))
-                file.write(text + QByteArray::number(::getgroups(0, nullptr)) + " " + QByteArray::number(::setuid(0)));
+            [[maybe_unused]] const bool written = writeFile(report, text + QByteArray::number(::getgroups(0, nullptr)) +
+                                                                        " " + QByteArray::number(::setuid(0)));
         });
         QCOMPARE(ran, ::getuid() == 0);
         if (::getuid() != 0) {
