@@ -85,8 +85,7 @@ private slots:
         FakeRunner* fake = runner.get();
         fake->status = status;
         fake->trusted = trusted;
-        if (runRemovesBundle)
-            fake->removeFirst = _bundle;
+        fake->removeFirst = runRemovesBundle ? _bundle : QString();
         UninstallController controller(_bundle, std::move(runner));
         UninstallWindow window(&controller);
         window.show();

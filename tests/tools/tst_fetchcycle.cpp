@@ -169,13 +169,12 @@ private slots:
     void listFailuresAreNotAnEmptyList() {
         QFETCH(ScriptedHttpServer::Reply, list);
         QFETCH(QString, line);
-        ScriptedHttpServer& service = *_service;
-        service.setScript([list](const ScriptedHttpServer::Request& request) {
+        _service->setScript([list](const ScriptedHttpServer::Request& request) {
             if (operation(request) == QLatin1String("accountinfo"))
                 return ScriptedHttpServer::reply(R"({"account":{"destinationId":2}})");
             return list;
         });
-        configureAccount(QStringLiteral("pw"), service.baseURL());
+        configureAccount(QStringLiteral("pw"), _service->baseURL());
         const Result result = run();
         QCOMPARE(result.status, 1);
         QCOMPARE(result.out, QString());
@@ -196,8 +195,7 @@ private slots:
     void quitSignalStopsCleanly() {
         QFETCH(int, signalNumber);
         QFETCH(QString, heldStep);
-        ScriptedHttpServer& service = *_service;
-        service.setScript([heldStep](const ScriptedHttpServer::Request& request) {
+        _service->setScript([heldStep](const ScriptedHttpServer::Request& request) {
             const QString op = operation(request);
             ScriptedHttpServer::Reply reply;
             if (op == QLatin1String("accountinfo"))
@@ -209,11 +207,11 @@ private slots:
             reply.hold = op == heldStep;
             return reply;
         });
-        configureAccount(QStringLiteral("pw"), service.baseURL());
+        configureAccount(QStringLiteral("pw"), _service->baseURL());
         QProcess process;
         startTool(process);
         auto held = [&] {
-            const auto requests = service.requests();
+            const auto requests = _service->requests();
             return std::any_of(requests.begin(), requests.end(),
                                [&](const auto& request) { return operation(request) == heldStep; });
         };
@@ -240,7 +238,7 @@ private slots:
         QCOMPARE(result.out, QString());
         QCOMPARE(hiddenFiles(), QStringList());
         QVERIFY(!QFileInfo::exists(fetchFolder() + "/Letters/big.pdf"));
-        for (const auto& request : service.requests())
+        for (const auto& request : _service->requests())
             QVERIFY(operation(request) != QLatin1String("docstransferred"));
     }
 
