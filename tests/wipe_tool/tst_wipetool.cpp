@@ -178,9 +178,9 @@ private slots:
                 QVERIFY(
                     SharedFileListUtilities().isInFavorites(SharedFileListUtilities::fileURLWithPath(fetchFolder())));
                 // docuvane-fetch.desktop: named ours, but not among the launchers
-                for (const QString& kept : {"/Desktop/Docuvane Fetch/Invoices/2024.pdf", "/notes.txt",
-                                            "/docuvane-fetch.desktop", "/docuvane-fetch.d.svg/inside", "/opt"})
-                    QVERIFY2(QFile::exists(_home + kept), qPrintable(kept));
+                for (const char* kept : {"/Desktop/Docuvane Fetch/Invoices/2024.pdf", "/notes.txt",
+                                         "/docuvane-fetch.desktop", "/docuvane-fetch.d.svg/inside", "/opt"})
+                    QVERIFY2(QFile::exists(_home + kept), kept);
             });
         };
         QVERIFY(remaining());
