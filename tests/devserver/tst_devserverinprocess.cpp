@@ -128,7 +128,6 @@ private slots:
         QVERIFY(QDir().mkpath(_dir->filePath("state")));
         QVERIFY(store.scan(&waiting, nullptr, &problem));
         QCOMPARE(waiting.last().id, _contents.size() + 1);
-        QCOMPARE(waiting.last().path, DevDocumentStore::topLevelFolderName());
         QVERIFY(!store.markTransferred({1, 99}, &unknown, &problem));
         QCOMPARE(unknown, 99);
         QVERIFY(store.scan(&waiting, nullptr, &problem));
