@@ -190,6 +190,8 @@ private slots:
         QCOMPARE(run(QString("/proc/self/fd/%1").arg(toolFile)), 0);
         ::close(toolFile);
         QVERIFY(remaining());
+        prefixNamed.kill();
+        prefixNamed.waitForFinished();
     }
 
     // What a run leaves where the installation is not quite as it was made ("@H" is the home).
