@@ -53,12 +53,10 @@ private:
 
     QString documentsFolder() const { return _dir->filePath(QStringLiteral("documents")); }
     QString statePath() const { return _dir->filePath(QStringLiteral("state.json")); }
-    QStringList arguments(const QStringList& extra = {}) const {
-        return QStringList{"--documents", documentsFolder(), "--user", kUser, "--password", kPassword} + extra;
-    }
 
     bool startServer(const QStringList& extra = {}) {
-        const bool started = _server->start(arguments(extra));
+        const bool started = _server->start(
+            QStringList{"--documents", documentsFolder(), "--user", kUser, "--password", kPassword} + extra);
         if (!started)
             qWarning().noquote() << _server->errorOutput();
         return started;

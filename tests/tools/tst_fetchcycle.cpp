@@ -28,7 +28,6 @@ private:
     std::unique_ptr<QTemporaryDir> _work;
     std::unique_ptr<DevServerProcess> _server;
     std::unique_ptr<ScriptedHttpServer> _service;
-    QString _busAddress; // the tool's session bus; none when empty
 
     QString fetchFolder() const { return _work->path() + QStringLiteral("/home/Desktop/Docuvane Fetch"); }
 
@@ -59,13 +58,14 @@ private:
             defaults.setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
     }
 
-    void startTool(QProcess& process, const QStringList& arguments = {}) {
+    // busAddress: the tool's session bus; none when empty.
+    void startTool(QProcess& process, const QString& busAddress = QString()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", _work->path() + "/home");
         environment.insert("XDG_CONFIG_HOME", _work->path() + "/home/.config");
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", _busAddress);
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
         process.setProcessEnvironment(environment);
-        process.start(qEnvironmentVariable("DV_BUILD_DIR") + "/bin/docuvane-fetch-cycle", arguments);
+        process.start(qEnvironmentVariable("DV_BUILD_DIR") + "/bin/docuvane-fetch-cycle", QStringList());
     }
 
     static Result finish(QProcess& process) {
@@ -74,9 +74,9 @@ private:
                 QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
     }
 
-    Result run(const QStringList& arguments = {}) {
+    Result run(const QString& busAddress = QString()) {
         QProcess process;
-        startTool(process, arguments);
+        startTool(process, busAddress);
         return finish(process);
     }
 
@@ -117,9 +117,7 @@ private slots:
         QProcess bus;
         bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
         QVERIFY(bus.waitForReadyRead(10000));
-        _busAddress = QString::fromUtf8(bus.readLine()).trimmed();
-        const Result again = run();
-        _busAddress.clear();
+        const Result again = run(QString::fromUtf8(bus.readLine()).trimmed());
         bus.kill();
         bus.waitForFinished();
         QCOMPARE(again.status, 0);
