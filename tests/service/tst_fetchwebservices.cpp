@@ -42,10 +42,7 @@ public:
     void checkForDocumentsProgress(const QVariantMap& document) override {
         record(QStringLiteral("progress ") + document.value(QStringLiteral("filename")).toString());
     }
-    void checkForDocumentsFinished() override {
-        record(QStringLiteral("finished"));
-        ++finishedCount;
-    }
+    void checkForDocumentsFinished() override { record("finished"), ++finishedCount; }
     void loginComplete(const std::shared_ptr<DVLoginOperation>& operation) override {
         record(operation->error() ? QStringLiteral("login failed") : QStringLiteral("login"));
     }
@@ -412,15 +409,13 @@ private slots:
         QFETCH(bool, destroyOnly);
         const QByteArray list = R"({"documents":[{"id":1,"path":"Inbox","filename":"a.pdf"},)"
                                 R"({"id":2,"path":"Inbox","filename":"b.pdf"}]})";
+        // A download's body goes past the examined head: the temporary file exists.
+        const QMap<QString, QByteArray> bodies{{"accountinfo", R"({"account":{"destinationId":2}})"},
+                                               {"docstotransfer", list},
+                                               {"download", QByteArray(4000, 'x')}};
         ScriptedHttpServer service([&](const ScriptedHttpServer::Request& request) {
             const QString op = QUrlQuery(QUrl(QString::fromUtf8(request.target)).query()).queryItemValue("op");
-            ScriptedHttpServer::Reply reply;
-            if (op == QLatin1String("accountinfo"))
-                reply.body = R"({"account":{"destinationId":2}})";
-            else if (op == QLatin1String("docstotransfer"))
-                reply.body = list;
-            else if (op == QLatin1String("download"))
-                reply.body = QByteArray(4000, 'x'); // past the examined head: the temporary file exists
+            ScriptedHttpServer::Reply reply = ScriptedHttpServer::reply(bodies.value(op));
             reply.hold = op == heldStep;
             return reply;
         });
