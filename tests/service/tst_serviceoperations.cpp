@@ -17,8 +17,6 @@
 #include "UserDefaults.h"
 #include "WSLogger.h"
 
-#include <QCryptographicHash>
-#include <QDirIterator>
 #include <QtTest>
 
 namespace {
@@ -119,25 +117,6 @@ class TestServiceOperations : public QObject {
     // What the logger wrote since init().
     QString log() const { return QString::fromUtf8(readFile(_logPath)); }
 
-    // "name=content", a long content by its size and hash.
-    static QString entry(const QString& name, const QByteArray& content) {
-        const QByteArray hash = QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex().left(12);
-        return name + "=" + (content.size() <= 64 ? content : QByteArray::number(content.size()) + " bytes " + hash);
-    }
-
-    // Every file under the fetch folder, hidden ones included, as its entry by relative path.
-    QStringList fetched() const {
-        QStringList files;
-        QDirIterator it(_fetchFolder.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            file.open(QIODevice::ReadOnly);
-            files.append(entry(QDir(_fetchFolder.path()).relativeFilePath(file.fileName()), file.readAll()));
-        }
-        files.sort();
-        return files;
-    }
-
     // What an operation left behind, in one line: its error (with the failure reason), its results, the
     // settings and files it touches, and "unsent" when no request arrived.
     QString summary(const QString& kind, const Ptr<DVConcurrentOperation>& operation) const {
@@ -156,7 +135,7 @@ class TestServiceOperations : public QObject {
                                          ? QString::number(list->fileList()->value("documents").toList().size())
                                          : QStringLiteral("-"));
         if (kind == "download")
-            text += " [" + fetched().join(", ") + "]";
+            text += " [" + tree(_fetchFolder.path()) + "]";
         // What the login, account and list steps tell the user.
         if (error && (kind == "userlogin" || kind == "accountinfo" || kind == "docstotransfer") &&
             !error->failureReason())
@@ -286,14 +265,16 @@ private slots:
         const QByteArray cut = kFailure.leftJustified(999, ' ') + "\xc3\xa9 rest";
         const QByteArray big = QByteArray(5 * 1024 * 1024, 'b') + "end";
         const Reply pdf = reply("%PDF-1");
+        const auto placed = [](const QByteArray& content) { return "ok [a.pdf=" + QString::fromUtf8(content) + "]"; };
         const QString invalid = "DocuvaneFetch 1 [] unsent";
-        on("download: folders made", "download", pdf, "ok [In/2024/a.pdf=%PDF-1]", {{"path", "In/2024"}});
+        on("download: folders made", "download", pdf, "ok [In/, In/2024/, In/2024/a.pdf=%PDF-1]",
+           {{"path", "In/2024"}});
         on("download: empty document", "download", reply(""), "ok [a.pdf=]");
-        on("download: large document", "download", reply(big), "ok [" + entry("a.pdf", big) + "]");
+        on("download: large document", "download", reply(big), placed(big));
         on("download: failure text", "download", reply(kFailure), kExpired + " []");
-        on("download: failure after the window", "download", reply(late), "ok [" + entry("a.pdf", late) + "]");
-        on("download: window ends in a character", "download", reply(cut), "ok [" + entry("a.pdf", cut) + "]");
-        on("download: binary holding the prefix", "download", reply(binary), "ok [" + entry("a.pdf", binary) + "]");
+        on("download: failure after the window", "download", reply(late), placed(late));
+        on("download: window ends in a character", "download", reply(cut), placed(cut));
+        on("download: binary holding the prefix", "download", reply(binary), placed(binary));
         on("download: failure text, error status", "download", reply(kFailure, 500), kExpired + " []");
         on("download: lost after the window", "download", reply(big.left(1500), 200, true), kLost + " []");
         on("download: same document again", "download", pdf, "ok [a.pdf=%PDF-1]", {{"existing", "%PDF-1"}});
@@ -438,7 +419,7 @@ private slots:
             operations.push_back(make("download", {{"id", id}, {"path", ""}, {"filename", "a.pdf"}}));
         QVERIFY(runAll(operations, 10));
         QStringList contents;
-        for (const QString& file : fetched())
+        for (const QString& file : tree(_fetchFolder.path()).split(", "))
             contents.append(file.section('=', 1));
         contents.sort();
         QCOMPARE(contents, (QStringList{"content 0", "content 1", "content 2"}));
