@@ -12,6 +12,7 @@
 #include "TestTiming.h"
 #include "UserDefaults.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -69,17 +70,6 @@ private:
     QStringList _events;
 };
 
-// A coordinator whose notifications land in a list, in the order they were reported.
-struct RecordedServices : DVFetchWebServices {
-    RecordedServices(QStringList& notes, DVFetchWebServicesDelegate* owner, bool canDownload)
-        : DVFetchWebServices(owner, canDownload) {
-        connect(this, &DVFetchWebServices::notificationReported, this,
-                [&notes](const QString&, const QString& text, const QString& document) {
-                    notes.append(document.isEmpty() ? text : text + " | " + document);
-                });
-    }
-};
-
 class TestFetchWebServices : public QObject {
     Q_OBJECT
 
@@ -87,7 +77,7 @@ private:
     std::unique_ptr<QTemporaryDir> _work;
     std::unique_ptr<TestService> _server;
     std::unique_ptr<RecordingOwner> _owner;
-    std::unique_ptr<RecordedServices> _services;
+    std::unique_ptr<DVFetchWebServices> _services; // its notifications land in _notifications, in order
     QStringList _notifications;
     QString _fetchFolder;
 
@@ -135,7 +125,7 @@ private:
     [[nodiscard]] bool signIn() {
         return checksPass([&] {
             RecordingOwner owner;
-            RecordedServices services(_notifications, &owner, true);
+            DVFetchWebServices services(&owner, true);
             services.login(kUser, kPassword);
             QVERIFY(waitUntilIdle(services, &owner));
             QVERIFY(!storedTicket().isEmpty());
@@ -154,7 +144,11 @@ private slots:
                                        UserDefaults::standardDomainName());
         QVERIFY(startServer());
         _owner = std::make_unique<RecordingOwner>();
-        _services = std::make_unique<RecordedServices>(_notifications, _owner.get(), true);
+        _services = std::make_unique<DVFetchWebServices>(_owner.get(), true);
+        connect(_services.get(), &DVFetchWebServices::notificationReported, this,
+                [this](const QString&, const QString& text, const QString& document) {
+                    _notifications.append(document.isEmpty() ? text : text + " | " + document);
+                });
     }
 
     void cleanup() {
@@ -422,13 +416,11 @@ private slots:
         settings().setValue(service.baseURL(), QStringLiteral("DocuvaneServerURL"));
         settings().setValue(QStringLiteral("T1"), QStringLiteral("ticket"));
         _services->fire(true);
-        auto held = [&] {
-            for (const auto& request : service.requests())
-                if (request.target.contains("op=" + heldStep.toUtf8()))
-                    return true;
-            return false;
+        const auto sent = [&](const QString& op) {
+            return std::ranges::any_of(service.requests(),
+                                       [&](const auto& r) { return r.target.contains("op=" + op.toUtf8()); });
         };
-        QTRY_VERIFY_WITH_TIMEOUT(held(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(sent(heldStep), 10000);
         if (heldStep == QLatin1String("download"))
             QTRY_VERIFY_WITH_TIMEOUT(!hiddenFiles().isEmpty(), 10000);
         const QStringList eventsBefore = _owner->events();
@@ -448,8 +440,7 @@ private slots:
         QCOMPARE(_notifications, notificationsBefore);
         QCOMPARE(hiddenFiles(), QStringList());
         // A document cut off is never reported transferred.
-        for (const auto& request : service.requests())
-            QVERIFY(heldStep == QLatin1String("docstransferred") || !request.target.contains("op=docstransferred"));
+        QVERIFY(heldStep == QLatin1String("docstransferred") || !sent("docstransferred"));
     }
 
     void websiteOpensWithTheTicket_data() {
