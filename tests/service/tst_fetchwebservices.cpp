@@ -97,8 +97,7 @@ private:
 
     QList<DevDocument> waitingDocuments() const {
         QList<DevDocument> waiting;
-        QString problem;
-        _server->store().scan(&waiting, nullptr, &problem);
+        _server->store().scan(&waiting, nullptr, nullptr);
         return waiting;
     }
 
