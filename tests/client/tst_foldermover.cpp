@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <filesystem>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -156,15 +157,13 @@ private slots:
             return crossDeviceRenamer(&calls)(from, to);
         });
         const QString target = work(QStringLiteral("Other/Docuvane Fetch"));
-        bool done = false;
-        DVFolderMover::Result result = Result::Failed;
-        mover.moveInBackground(_source, target, [&](DVFolderMover::Result r, const QString&) {
+        std::optional<Result> result;
+        mover.moveInBackground(_source, target, [&](Result r, const QString&) {
             QVERIFY(MainThread::isMainThread());
             result = r;
-            done = true;
         });
-        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
-        QCOMPARE(result, Result::Copied);
+        QTRY_VERIFY_WITH_TIMEOUT(result, 20000);
+        QCOMPARE(*result, Result::Copied);
         QVERIFY(!onMain);
         QCOMPARE(describeTree(target), _sourceTree);
     }
