@@ -43,7 +43,10 @@ public:
     void checkForDocumentsProgress(const QVariantMap& document) override {
         record(QStringLiteral("progress ") + document.value(QStringLiteral("filename")).toString());
     }
-    void checkForDocumentsFinished() override { record("finished"), ++finishedCount; }
+    void checkForDocumentsFinished() override {
+        record("finished");
+        ++finishedCount;
+    }
     void loginComplete(const std::shared_ptr<DVLoginOperation>& operation) override {
         record(operation->error() ? QStringLiteral("login failed") : QStringLiteral("login"));
     }
