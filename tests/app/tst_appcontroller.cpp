@@ -10,6 +10,7 @@
 #include "PreferencesController.h"
 #include "TestFiles.h"
 #include "TestMain.h"
+#include "TestRows.h"
 #include "TestService.h"
 #include "Timer.h"
 #include "TrayPresenter.h"
@@ -198,15 +199,12 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::addColumn<QStringList>("files");
         const QStringList both{QStringLiteral("Bank/statement.pdf"), QStringLiteral("Inbox/letter.txt")};
-        QTest::newRow("destination 2: enabled, documents fetched")
-            << kPassword << qint64(2) << QByteArray() << 1 << both;
-        QTest::newRow("another destination") << kPassword << qint64(3) << QByteArray() << 3 << QStringList();
-        QTest::newRow("wrong password: login failed, not an error")
-            << QStringLiteral("wrong") << qint64(2) << QByteArray() << 2 << QStringList();
-        QTest::newRow("service failure: error")
-            << kPassword << qint64(2)
-            << QByteArray(R"({"op":"accountinfo","fault":"exception","text":"com.docuvane.X:Out of order"})") << 5
-            << QStringList();
+        const QStringList none;
+        row("destination 2: enabled, documents fetched", kPassword, qint64(2), QByteArray(), 1, both);
+        row("another destination", kPassword, qint64(3), QByteArray(), 3, none);
+        row("wrong password: login failed, not an error", QStringLiteral("wrong"), qint64(2), QByteArray(), 2, none);
+        row("service failure: error", kPassword, qint64(2),
+            QByteArray(R"({"op":"accountinfo","fault":"exception","text":"com.docuvane.X:Out of order"})"), 5, none);
     }
     void stateFromTheFirstCycle() {
         QFETCH(QString, password);
@@ -251,7 +249,6 @@ private slots:
         QTest::addColumn<bool>("preferences");
         QTest::addColumn<bool>("warning");
         QTest::newRow("1: nothing") << 1 << QString() << false << false;
-        QTest::newRow("0: nothing") << 0 << QString() << false << false;
         QTest::newRow("2: invalid credentials, then the preferences")
             << 2
             << QStringLiteral("Invalid Credentials|Docuvane Fetch is unable to log in to your Docuvane account. Please "

@@ -116,7 +116,6 @@ private slots:
         QTest::addColumn<int>("told");
         QTest::newRow("root changed") << QList<quint32>{S::RootChanged} << true << 1;
         QTest::newRow("with rescan") << QList<quint32>{S::RootChanged | S::MustScanSubDirs} << true << 0;
-        QTest::newRow("no flags") << QList<quint32>{S::None} << true << 0;
         QTest::newRow("several") << QList<quint32>{S::RootChanged, S::ItemRemoved, S::RootChanged} << true << 2;
         QTest::newRow("delegate without the message") << QList<quint32>{S::RootChanged} << false << 0;
     }

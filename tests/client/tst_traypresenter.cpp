@@ -103,7 +103,6 @@ private slots:
         QTest::addColumn<QString>("expected"); // after "Docuvane Fetch\n"
         const QStringList none;
         row("never checked", none, 1, "Enabled");
-        row("not set up", none, 0, "Not set up yet");
         row("checking", QStringList{"start", "ok"}, 1, "Enabled\nChecking for documents…");
         row("five new", QStringList{"start", "ok", "ok", "ok", "ok", "ok", "end"}, 1,
             "Enabled\nLast checked 14:45: 5 new documents");

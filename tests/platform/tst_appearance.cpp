@@ -147,7 +147,6 @@ private slots:
         QTest::newRow("Breeze:dark") << "Breeze:dark" << true;
         QTest::newRow("case") << "Yaru-DARK" << true;
         QTest::newRow("dark inside") << "Darkly-blue" << false;
-        QTest::newRow("no separator") << "Plaindark" << false;
         QTest::newRow("variant after dark") << "Arc-Dark-solid" << false;
     }
     void themeNames() {

@@ -7,10 +7,6 @@ class TestBundle : public QObject {
     Q_OBJECT
 
 private slots:
-    void bundleOfAnExecutable() {
-        QCOMPARE(Bundle::bundlePathForExecutable("/opt/P/Docuvane Fetch.app/Contents/MacOS/Docuvane Fetch"),
-                 QStringLiteral("/opt/P/Docuvane Fetch.app"));
-    }
 
     void infoDictionaryAndStrings() {
         QTemporaryDir dir;
@@ -28,12 +24,6 @@ private slots:
         QCOMPARE(bundle.localizedString("ticket"), QStringLiteral("ticket2"));
         QCOMPARE(bundle.localizedString("a\"b"), QStringLiteral("c\nd"));
         QCOMPARE(bundle.localizedString("email"), QStringLiteral("email"));
-    }
-
-    void bundleWithoutFiles() {
-        const Bundle bundle(QStringLiteral("/nonexistent/Y.app"));
-        QVERIFY(bundle.infoDictionary().isEmpty());
-        QCOMPARE(bundle.localizedString("dropboxFolderPath"), QStringLiteral("dropboxFolderPath"));
     }
 };
 

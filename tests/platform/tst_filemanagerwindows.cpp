@@ -82,7 +82,6 @@ private slots:
             QStringList{kFolderURI + "2", "file:///home/anna/Desktop"}, none, 0);
         row("the same path on another machine", "running",
             QStringList{"sftp://host/home/anna/Desktop/Docuvane%20Fetch"}, none, 0);
-        row("no window", "running", none, none, 0);
         row("opened later", "running", QStringList{"file:///tmp"}, QStringList{kFolderURI}, 1);
         row("closed later", "running", QStringList{kFolderURI}, QStringList{"file:///tmp"}, 0);
         row("service absent", "absent", none, none, -1);

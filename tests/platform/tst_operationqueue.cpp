@@ -65,7 +65,6 @@ private slots:
         QTest::newRow("fetch cycle") << QStringList{"A", "D", "I"} << QStringList{"D<A", "I<D"} << 1;
         QTest::newRow("added backwards") << QStringList{"I", "D", "A"} << QStringList{"D<A", "I<D"} << -1;
         QTest::newRow("diamond") << QStringList{"A", "B", "C", "D"} << QStringList{"B<A", "C<A", "D<B", "D<C"} << 10;
-        QTest::newRow("download pairs") << QStringList{"G1", "T1", "G2", "T2"} << QStringList{"T1<G1", "T2<G2"} << 10;
         QTest::newRow("failed step still finishes") << QStringList{"F", "A"} << QStringList{"A<F"} << 1;
         QTest::newRow("circle refused") << QStringList{"A", "B"} << QStringList{"B<A", "A<B", "A<A"} << 1;
     }

@@ -52,9 +52,6 @@ private slots:
             << QStringList{"a:10:once>c:15:once"} << QList<double>{20, 4, 1} << QStringList{"a@10", "c@25"};
         QTest::newRow("dropped by its owner: never fires")
             << QStringList{"~x:5:once", "~y:1:repeat", "k:6:once"} << QList<double>{10} << QStringList{"k@6"};
-        QTest::newRow("the controller's timers over four hours")
-            << QStringList{"main:14400:repeat", "folder:300:once", "remind:3600:repeat"} << QList<double>{14400}
-            << QStringList{"folder@300", "remind@3600", "remind@7200", "remind@10800", "main@14400", "remind@14400"};
     }
 
     void testClockFiresInDueOrder() {

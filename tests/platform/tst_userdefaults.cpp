@@ -50,12 +50,10 @@ private slots:
         QTest::addColumn<bool>("boolean");
         QTest::newRow("true") << QVariant(true) << qint64(1) << true;
         QTest::newRow("zero") << QVariant::fromValue(qint64(0)) << qint64(0) << false;
-        QTest::newRow("two") << QVariant::fromValue(qint64(2)) << qint64(2) << true;
         QTest::newRow("real") << QVariant(3.9) << qint64(3) << true;
         QTest::newRow("numeric string") << QVariant(QStringLiteral(" 42abc")) << qint64(42) << true;
         QTest::newRow("YES") << QVariant(QStringLiteral("YES")) << qint64(0) << true;
         QTest::newRow("no") << QVariant(QStringLiteral("no")) << qint64(0) << false;
-        QTest::newRow("data") << QVariant(QByteArray("1")) << qint64(0) << false;
     }
 
     void conversions() {

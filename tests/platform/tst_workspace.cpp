@@ -169,13 +169,9 @@ private slots:
         on("KDE among others", "ubuntu:KDE", none, "[Desktop Entry]\nIcon=ICON\n");
         on("KDE, other keys and groups kept", "KDE", "[Desktop Entry]\nName=Fetch\n\n[Other]\nIcon=keep\n",
            "[Desktop Entry]\nIcon=ICON\nName=Fetch\n\n[Other]\nIcon=keep\n");
-        on("KDE, older icon replaced", "KDE", "[Desktop Entry]\nIcon=/old.png\nName=Fetch\n",
-           "[Desktop Entry]\nIcon=ICON\nName=Fetch\n");
         on("KDE, group missing", "KDE", "[Other]\nA=1\n", "[Other]\nA=1\n\n[Desktop Entry]\nIcon=ICON\n");
         on("GNOME", "GNOME", none, none);
-        on("GNOME keeps a file", "GNOME", "[Desktop Entry]\nIcon=/old.png\n", "[Desktop Entry]\nIcon=/old.png\n");
         on("name only like KDE", "KDEish", none, none);
-        on("no desktop", "", none, none);
         // A line end in the path is escaped, so it cannot add a key of its own.
         on("KDE, escapes", "KDE", none, "[Desktop Entry]\nIcon=ICON\n", "a\\b\nHidden=true\r\t.png",
            "a\\\\b\\nHidden=true\\r\\t.png");

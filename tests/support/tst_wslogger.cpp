@@ -79,7 +79,6 @@ private slots:
         QTest::newRow("carriage return, tab") << QStringLiteral("a\rb\tc") << QStringLiteral("a\\rb\\tc");
         QTest::newRow("NUL") << QString::fromLatin1("a\0b", 3) << QStringLiteral("a\\u0000b");
         QTest::newRow("terminal escape") << QStringLiteral("\x1b[2Jx") << QStringLiteral("\\u001b[2Jx");
-        QTest::newRow("unit separator") << QStringLiteral("\x1f") << QStringLiteral("\\u001f");
         QTest::newRow("blank and beyond kept") << QStringLiteral(" ~\u00e9\\n") << QStringLiteral(" ~\u00e9\\n");
     }
 
