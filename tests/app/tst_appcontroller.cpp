@@ -248,7 +248,6 @@ private slots:
         QTest::addColumn<QString>("alert");
         QTest::addColumn<bool>("preferences");
         QTest::addColumn<bool>("warning");
-        QTest::newRow("1: nothing") << 1 << QString() << false << false;
         QTest::newRow("2: invalid credentials, then the preferences")
             << 2
             << QStringLiteral("Invalid Credentials|Docuvane Fetch is unable to log in to your Docuvane account. Please "
