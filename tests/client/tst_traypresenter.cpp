@@ -34,6 +34,10 @@ class TestTrayPresenter : public QObject {
     Q_OBJECT
 
 private slots:
+    // The theme name decides the icon's appearance here: GNOME's setting would start glib's settings thread,
+    // which runs in uninstrumented code.
+    void initTestCase() { qputenv("GTK_THEME", "Adwaita"); }
+
     // The rows go in and out at indices 5 and 6 of the flat list, ahead of every other fixed entry, each
     // at most once.
     void rows_data() {
