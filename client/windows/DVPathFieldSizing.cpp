@@ -27,12 +27,13 @@ int fitPathFieldHeight(QPlainTextEdit* field, QWidget* window) {
     field->setFixedHeight(newHeight);
     // Each layout from the field up to the window now, not at the posted requests: a window that keeps its
     // layout's size takes its new size from them.
-    for (QWidget* holder = field->parentWidget(); holder;
-         holder = holder == window ? nullptr : holder->parentWidget()) {
+    for (QWidget* holder = field->parentWidget(); holder; holder = holder->parentWidget()) {
         if (QLayout* layout = holder->layout()) {
             layout->invalidate();
             layout->activate();
         }
+        if (holder == window)
+            break;
     }
     window->resize(windowSize.width(), windowSize.height() + difference);
     return difference;
