@@ -1,10 +1,11 @@
 #include "DVStatusImages.h"
 
 #include "Bundle.h"
+#include "FileDescriptor.h"
+#include "FileSystem.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QImageReader>
+#include <QFile>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -130,12 +131,15 @@ QIcon artwork(DVStatusImage image, bool darkPanel, const QString& folder) {
     if (folder.isEmpty())
         return icon;
     const QString name = DVStatusImages::fileName(image);
+    int error = 0;
+    const FileDescriptor resources = FileSystem::openFolder(folder, &error);
     for (const QString& file : {name, doubledName(name)}) {
         // Only a regular file is read: a FIFO under the name would block the main thread.
-        const QFileInfo info(QDir(folder).filePath(file));
-        if (!info.isFile() || info.size() > kMaxArtworkBytes)
+        const FileDescriptor opened = FileSystem::openRegularFileAt(resources.get(), file, &error);
+        QFile reader;
+        if (!opened || !reader.open(opened.get(), QIODevice::ReadOnly) || reader.size() > kMaxArtworkBytes)
             continue;
-        QImage picture = QImageReader(info.filePath()).read();
+        QImage picture = QImage::fromData(reader.readAll());
         if (picture.isNull())
             continue;
         if (DVStatusImages::isBlackAndWhite(image)) {
